@@ -1,0 +1,153 @@
+#include "console.h"
+
+#include <cctype>
+#include <cfloat>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+// Longer than any number a person means to type; a longer word is not a number.
+const int kMaxAnswerLength = 64;
+
+bool is_blank(int c) {
+    return c != EOF && std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+int skip_blanks(std::FILE *in) {
+    int c = std::getc(in);
+    while (is_blank(c)) {
+        c = std::getc(in);
+    }
+    return c;
+}
+
+// Reads the next run of characters that are not white space into word. The
+// white space that ends it goes back into the input, as formatted input leaves it.
+bool read_word(Console &console, char (&word)[kMaxAnswerLength + 1]) {
+    std::fflush(console.out);
+    int c = skip_blanks(console.in);
+    int length = 0;
+    bool too_long = false;
+    while (c != EOF && !is_blank(c)) {
+        if (length < kMaxAnswerLength) {
+            word[length++] = static_cast<char>(c);
+        } else {
+            too_long = true;
+        }
+        c = std::getc(console.in);
+    }
+    if (c != EOF) {
+        std::ungetc(c, console.in);
+    }
+    word[length] = '\0';
+    return length > 0 && !too_long;
+}
+
+const char *skip_sign(const char *text) {
+    return (*text == '+' || *text == '-') ? text + 1 : text;
+}
+
+const char *skip_digits(const char *text) {
+    while (is_digit(*text)) {
+        ++text;
+    }
+    return text;
+}
+
+bool parse_int(const char *word, int &value) {
+    const bool negative = word[0] == '-';
+    const char *digits = skip_sign(word);
+    if (!is_digit(*digits) || *skip_digits(digits) != '\0') {
+        return false;
+    }
+    // Accumulate towards the sign's side so INT_MIN needs no special case.
+    int result = 0;
+    for (const char *p = digits; *p != '\0'; ++p) {
+        const int digit = *p - '0';
+        if (negative) {
+            if (result < (INT_MIN + digit) / 10) {
+                return false;
+            }
+            result = result * 10 - digit;
+        } else {
+            if (result > (INT_MAX - digit) / 10) {
+                return false;
+            }
+            result = result * 10 + digit;
+        }
+    }
+    value = result;
+    return true;
+}
+
+// [sign] digits [. [digits]] | [sign] . digits, then an optional exponent.
+bool is_decimal_number(const char *word) {
+    const char *p = skip_sign(word);
+    const char *integer_end = skip_digits(p);
+    bool has_digits = integer_end != p;
+    p = integer_end;
+    if (*p == '.') {
+        const char *fraction_end = skip_digits(p + 1);
+        has_digits = has_digits || fraction_end != p + 1;
+        p = fraction_end;
+    }
+    if (!has_digits) {
+        return false;
+    }
+    if (*p == 'e' || *p == 'E') {
+        const char *exponent = skip_sign(p + 1);
+        if (!is_digit(*exponent)) {
+            return false;
+        }
+        p = skip_digits(exponent);
+    }
+    return *p == '\0';
+}
+
+bool parse_float(const char *word, float &value) {
+    if (!is_decimal_number(word)) {
+        return false;
+    }
+    const double number = std::strtod(word, 0);
+    if (!(number >= -FLT_MAX && number <= FLT_MAX)) {
+        return false;
+    }
+    value = static_cast<float>(number);
+    return true;
+}
+
+} // namespace
+
+bool read_int_answer(Console &console, int &value) {
+    char word[kMaxAnswerLength + 1];
+    return read_word(console, word) && parse_int(word, value);
+}
+
+bool read_float_answer(Console &console, float &value) {
+    char word[kMaxAnswerLength + 1];
+    return read_word(console, word) && parse_float(word, value);
+}
+
+bool read_char_answer(Console &console, char &answer) {
+    std::fflush(console.out);
+    const int c = skip_blanks(console.in);
+    if (c == EOF) {
+        return false;
+    }
+    answer = static_cast<char>(c);
+    return true;
+}
+
+void wait_for_key(Console &console) {
+    std::fflush(console.out);
+    std::getc(console.in);
+}
+
+void report_invalid_input(Console &console) {
+    std::fputs("invalid input\n", console.out);
+}

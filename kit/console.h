@@ -1,0 +1,30 @@
+// Console dialogue: the streams a tool talks on and the reading of answers.
+//
+// Answers are read the way formatted input reads them: white space, line ends
+// included, is skipped before an answer, and what follows an answer stays in the
+// input for the next read. Unlike formatted input, an answer must be a whole
+// number as typed: "12abc", "nan", an integer beyond 32 bits or the end of input
+// are not read as anything, and the read says so.
+#ifndef KIT_CONSOLE_H
+#define KIT_CONSOLE_H
+
+#include <cstdio>
+
+struct Console {
+    std::FILE *in;
+    std::FILE *out;
+};
+
+// Each read first flushes the output, so a prompt is seen before the tool waits.
+bool read_int_answer(Console &console, int &value);
+// A finite decimal number that fits a float: digits, point, exponent.
+bool read_float_answer(Console &console, float &value);
+// The next character that is not white space; the rest of its line stays unread.
+bool read_char_answer(Console &console, char &answer);
+
+// Reads one character and discards it; returns at once at the end of input.
+void wait_for_key(Console &console);
+
+void report_invalid_input(Console &console);
+
+#endif // KIT_CONSOLE_H

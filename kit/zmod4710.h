@@ -1,0 +1,46 @@
+/*
+ * zmod4710.h - C interface of the analog-output module library.
+ *
+ * The module library is a shared library (libzmod4710.so, zmod4710.dll) that the
+ * tools import at load time and call by these C names, so any library that offers
+ * them serves without rebuilding the tools.
+ *
+ * Every function but zmod4710_GetLibVersion returns 0 for success.
+ */
+#ifndef ZMOD4710_H
+#define ZMOD4710_H
+
+#if defined(_WIN32) || defined(__CYGWIN__)
+#if defined(ZMOD4710_BUILDING_LIBRARY)
+#define ZMOD4710_API __declspec(dllexport)
+#else
+#define ZMOD4710_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define ZMOD4710_API __attribute__((visibility("default")))
+#else
+#define ZMOD4710_API
+#endif
+
+/* Size of the buffer that zmod4710_GetLibDate fills, terminating zero included. */
+#define ZMOD4710_LIB_DATE_SIZE 20
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+ZMOD4710_API int zmod4710_Init(int slot);
+ZMOD4710_API int zmod4710_WriteAO(int slot, int channel, short range, float value);
+ZMOD4710_API int zmod4710_SetPowerOnEnStatus(int slot, short mode);
+ZMOD4710_API int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value);
+ZMOD4710_API int zmod4710_ReadAO_GainOffset(int slot, int channel, short range,
+                                            unsigned short *gain, short *offset);
+ZMOD4710_API int zmod4710_GetLibVersion(void);
+ZMOD4710_API int zmod4710_GetLibDate(char *date); /* caller's buffer of 20 bytes */
+ZMOD4710_API int zmod4710_GetFirmwareVersion(int slot, short *version);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZMOD4710_H */

@@ -1,0 +1,115 @@
+#include "backplane.hpp"
+
+#include <algorithm>
+
+namespace zmod4710_sim {
+
+namespace {
+
+constexpr std::array<RangeLimits, kRangeCount> kRangeLimits = {{
+    {0.0f, 5.0f},    // 0 ~ 5V
+    {0.0f, 10.0f},   // 0 ~ 10V
+    {-5.0f, 5.0f},   // +/- 5V
+    {-10.0f, 10.0f}, // +/- 10V
+    {4.0f, 20.0f},   // 4 ~ 20mA
+    {0.0f, 20.0f},   // 0 ~ 20mA
+}};
+
+} // namespace
+
+bool operator==(const Calibration &a, const Calibration &b) {
+    return a.gain == b.gain && a.offset == b.offset;
+}
+
+bool operator==(const Channel &a, const Channel &b) {
+    return a.range == b.range && a.output == b.output && a.power_on_range == b.power_on_range &&
+           a.power_on_value == b.power_on_value && a.calibration == b.calibration;
+}
+
+bool operator==(const Module &a, const Module &b) {
+    return a.kind == b.kind && a.firmware == b.firmware && a.power_on_mode == b.power_on_mode &&
+           a.channels == b.channels;
+}
+
+bool operator==(const Backplane &a, const Backplane &b) {
+    return a.slots == b.slots;
+}
+
+bool is_range_code(int range) {
+    return range >= 0 && range < kRangeCount;
+}
+
+RangeLimits range_limits(int range) {
+    return kRangeLimits.at(static_cast<std::size_t>(range));
+}
+
+float clamp_to_range(int range, float value) {
+    const RangeLimits limits = range_limits(range);
+    return std::clamp(value, limits.low, limits.high);
+}
+
+int channel_count(ModuleKind kind) {
+    switch (kind) {
+    case ModuleKind::zm4710:
+        return 8;
+    case ModuleKind::zm4704:
+        return 4;
+    case ModuleKind::other:
+        break;
+    }
+    return 0;
+}
+
+bool is_analog_output_module(ModuleKind kind) {
+    return kind == ModuleKind::zm4710 || kind == ModuleKind::zm4704;
+}
+
+std::string module_name(ModuleKind kind) {
+    switch (kind) {
+    case ModuleKind::zm4710:
+        return "ZM-4710";
+    case ModuleKind::zm4704:
+        return "ZM-4704";
+    case ModuleKind::other:
+        break;
+    }
+    return "other";
+}
+
+std::optional<ModuleKind> module_kind_named(const std::string &name) {
+    for (ModuleKind kind : {ModuleKind::zm4710, ModuleKind::zm4704, ModuleKind::other}) {
+        if (module_name(kind) == name) {
+            return kind;
+        }
+    }
+    return std::nullopt;
+}
+
+Calibration factory_calibration(int channel, int range) {
+    // Gains near unity (32768) and offsets of a few counts, as a trimmed converter has.
+    const int gain = 32768 - 300 + (channel * 97 + range * 41) % 600;
+    const int offset = (channel * 13 + range * 7) % 31 - 15;
+    return {static_cast<std::uint16_t>(gain), static_cast<std::int16_t>(offset)};
+}
+
+Module factory_module(ModuleKind kind, std::int16_t firmware) {
+    Module module;
+    module.kind = kind;
+    module.firmware = firmware;
+    module.channels.resize(static_cast<std::size_t>(channel_count(kind)));
+    for (std::size_t channel = 0; channel < module.channels.size(); ++channel) {
+        for (int range = 0; range < kRangeCount; ++range) {
+            module.channels[channel].calibration[static_cast<std::size_t>(range)] =
+                factory_calibration(static_cast<int>(channel), range);
+        }
+    }
+    return module;
+}
+
+Backplane factory_backplane() {
+    Backplane backplane;
+    backplane.slots[0] = factory_module(ModuleKind::zm4710);
+    return backplane;
+}
+
+} // namespace zmod4710_sim

@@ -1,0 +1,76 @@
+// The simulated backplane: which module sits in which slot and what it holds.
+//
+// One model for everything that simulates the module: the module library, the
+// command-line program and the tests all read and change this.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zmod4710_sim {
+
+constexpr int kSlotCount = 8;
+constexpr int kRangeCount = 6;
+
+enum class ModuleKind { zm4710, zm4704, other };
+
+enum PowerOnMode : std::int16_t { kPowerOnValue = 1, kRetentive = 2 };
+
+struct Calibration {
+    std::uint16_t gain = 0;
+    std::int16_t offset = 0;
+};
+
+struct Channel {
+    std::int16_t range = 0;
+    float output = 0.0f;
+    std::int16_t power_on_range = 0;
+    float power_on_value = 0.0f;
+    std::array<Calibration, kRangeCount> calibration{};
+};
+
+struct Module {
+    ModuleKind kind = ModuleKind::zm4710;
+    std::int16_t firmware = 0;
+    std::int16_t power_on_mode = kPowerOnValue;
+    std::vector<Channel> channels;
+};
+
+struct Backplane {
+    std::array<std::optional<Module>, kSlotCount> slots;
+};
+
+struct RangeLimits {
+    float low;
+    float high;
+};
+
+constexpr std::int16_t kFactoryFirmware = 3;
+
+bool operator==(const Calibration &a, const Calibration &b);
+bool operator==(const Channel &a, const Channel &b);
+bool operator==(const Module &a, const Module &b);
+bool operator==(const Backplane &a, const Backplane &b);
+
+bool is_range_code(int range);
+// Requires is_range_code(range).
+RangeLimits range_limits(int range);
+// What the converter outputs for value in range: the value, saturated at the range's ends.
+float clamp_to_range(int range, float value);
+
+int channel_count(ModuleKind kind);
+// A ZM-4710 or ZM-4704: the kinds the module library drives.
+bool is_analog_output_module(ModuleKind kind);
+std::string module_name(ModuleKind kind);
+std::optional<ModuleKind> module_kind_named(const std::string &name);
+
+// A calibration as the factory would leave it: deterministic, different per channel.
+Calibration factory_calibration(int channel, int range);
+Module factory_module(ModuleKind kind, std::int16_t firmware = kFactoryFirmware);
+// One ZM-4710 in slot 0, all else empty.
+Backplane factory_backplane();
+
+} // namespace zmod4710_sim

@@ -1,0 +1,82 @@
+#include "state_file.hpp"
+
+#include "file_ops.hpp"
+#include "state_json.hpp"
+
+#include <cstdlib>
+#include <system_error>
+#include <utility>
+
+namespace zmod4710_sim {
+
+namespace {
+
+const char *environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+} // namespace
+
+std::filesystem::path default_state_path() {
+    if (const char *state = environment("ZMOD4710_SIM_STATE")) {
+        return state;
+    }
+    const std::filesystem::path relative = std::filesystem::path("zmod4710-sim") / "backplane.json";
+    // A relative XDG_STATE_HOME is to be ignored, as the base directory rules say.
+    if (const char *xdg = environment("XDG_STATE_HOME");
+        xdg && std::filesystem::path(xdg).is_absolute()) {
+        return std::filesystem::path(xdg) / relative;
+    }
+    if (const char *home = environment("HOME")) {
+        return std::filesystem::path(home) / ".local" / "state" / relative;
+    }
+    throw StateError("no place for the simulated module's state: set ZMOD4710_SIM_STATE or HOME");
+}
+
+StateFile::StateFile(std::filesystem::path path) : path_(std::move(path)) {}
+
+Backplane StateFile::load() const {
+    const std::optional<std::string> contents = read_file_if_exists(path_);
+    if (!contents) {
+        return factory_backplane();
+    }
+    try {
+        return parse_backplane(*contents);
+    } catch (const StateError &error) {
+        throw StateError(path_.string() + " is not a backplane state: " + error.what());
+    }
+}
+
+bool StateFile::update(const std::function<bool(Backplane &)> &change) const {
+    prepare_folder();
+    const ExclusiveFileLock lock(lock_path());
+    Backplane backplane = load();
+    if (!change(backplane)) {
+        return false;
+    }
+    replace_file_atomically(path_, format_backplane(backplane));
+    return true;
+}
+
+void StateFile::store(const Backplane &backplane) const {
+    prepare_folder();
+    const ExclusiveFileLock lock(lock_path());
+    replace_file_atomically(path_, format_backplane(backplane));
+}
+
+std::filesystem::path StateFile::lock_path() const {
+    std::filesystem::path lock = path_;
+    lock += ".lock";
+    return lock;
+}
+
+void StateFile::prepare_folder() const {
+    const std::filesystem::path folder = path_.parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::create_directories(folder, error) && error) {
+        throw StateError("cannot create " + folder.string() + ": " + error.message());
+    }
+}
+
+} // namespace zmod4710_sim

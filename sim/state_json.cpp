@@ -1,0 +1,203 @@
+#include "state_json.hpp"
+
+#include <cmath>
+#include <limits>
+
+namespace zmod4710_sim {
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+// Where in the document a value sits, for messages such as
+// "slots[0].channels[3].range: expected an integer from 0 to 5".
+std::string field_path(const std::string &parent, const std::string &key) {
+    return parent.empty() ? key : parent + "." + key;
+}
+
+std::string element_path(const std::string &parent, std::size_t index) {
+    return parent + "[" + std::to_string(index) + "]";
+}
+
+const json &member(const json &object, const std::string &parent, const std::string &key) {
+    if (!object.is_object() || !object.contains(key)) {
+        throw StateError(field_path(parent, key) + ": missing");
+    }
+    return object.at(key);
+}
+
+long long integer_member(const json &object, const std::string &parent, const std::string &key,
+                         long long low, long long high) {
+    const json &value = member(object, parent, key);
+    if (value.is_number_integer()) {
+        const long long number = value.get<long long>();
+        if (number >= low && number <= high && !(value.is_number_unsigned() && number < 0)) {
+            return number;
+        }
+    }
+    throw StateError(field_path(parent, key) + ": expected an integer from " + std::to_string(low) +
+                     " to " + std::to_string(high));
+}
+
+float float_member(const json &object, const std::string &parent, const std::string &key) {
+    const json &value = member(object, parent, key);
+    if (value.is_number()) {
+        const double number = value.get<double>();
+        if (std::isfinite(number) && std::fabs(number) <= std::numeric_limits<float>::max()) {
+            return static_cast<float>(number);
+        }
+    }
+    throw StateError(field_path(parent, key) + ": expected a finite number");
+}
+
+const json &array_member(const json &object, const std::string &parent, const std::string &key) {
+    const json &value = member(object, parent, key);
+    if (!value.is_array()) {
+        throw StateError(field_path(parent, key) + ": expected a list");
+    }
+    return value;
+}
+
+json calibration_to_json(const std::array<Calibration, kRangeCount> &calibration) {
+    json ranges = json::array();
+    for (std::size_t range = 0; range < calibration.size(); ++range) {
+        ranges.push_back({{"range", range},
+                          {"gain", calibration[range].gain},
+                          {"offset", calibration[range].offset}});
+    }
+    return ranges;
+}
+
+json channel_to_json(std::size_t index, const Channel &channel) {
+    return {{"channel", index},
+            {"range", channel.range},
+            {"output", channel.output},
+            {"power_on_range", channel.power_on_range},
+            {"power_on_value", channel.power_on_value},
+            {"calibration", calibration_to_json(channel.calibration)}};
+}
+
+json module_to_json(std::size_t slot, const Module &module) {
+    json channels = json::array();
+    for (std::size_t index = 0; index < module.channels.size(); ++index) {
+        channels.push_back(channel_to_json(index, module.channels[index]));
+    }
+    return {{"slot", slot},
+            {"module", module_name(module.kind)},
+            {"firmware", module.firmware},
+            {"power_on_mode", module.power_on_mode},
+            {"channels", channels}};
+}
+
+std::array<Calibration, kRangeCount> calibration_from_json(const json &list,
+                                                           const std::string &path) {
+    if (list.size() != kRangeCount) {
+        throw StateError(path + ": expected one entry for each of the " +
+                         std::to_string(kRangeCount) + " ranges");
+    }
+    std::array<Calibration, kRangeCount> calibration{};
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        const std::string at = element_path(path, index);
+        const long long range = integer_member(list[index], at, "range", 0, kRangeCount - 1);
+        if (static_cast<std::size_t>(range) != index) {
+            throw StateError(at + ".range: expected " + std::to_string(index));
+        }
+        calibration[index].gain = static_cast<std::uint16_t>(
+            integer_member(list[index], at, "gain", 0, std::numeric_limits<std::uint16_t>::max()));
+        calibration[index].offset = static_cast<std::int16_t>(
+            integer_member(list[index], at, "offset", std::numeric_limits<std::int16_t>::min(),
+                           std::numeric_limits<std::int16_t>::max()));
+    }
+    return calibration;
+}
+
+Channel channel_from_json(const json &object, std::size_t index, const std::string &path) {
+    if (static_cast<std::size_t>(integer_member(object, path, "channel", 0, 255)) != index) {
+        throw StateError(path + ".channel: expected " + std::to_string(index));
+    }
+    Channel channel;
+    channel.range =
+        static_cast<std::int16_t>(integer_member(object, path, "range", 0, kRangeCount - 1));
+    channel.output = float_member(object, path, "output");
+    channel.power_on_range = static_cast<std::int16_t>(
+        integer_member(object, path, "power_on_range", 0, kRangeCount - 1));
+    channel.power_on_value = float_member(object, path, "power_on_value");
+    channel.calibration = calibration_from_json(array_member(object, path, "calibration"),
+                                                field_path(path, "calibration"));
+    return channel;
+}
+
+Module module_from_json(const json &object, const std::string &path) {
+    Module module;
+    const json &name = member(object, path, "module");
+    const std::optional<ModuleKind> kind =
+        name.is_string() ? module_kind_named(name.get<std::string>()) : std::nullopt;
+    if (!kind) {
+        throw StateError(field_path(path, "module") +
+                         ": expected \"ZM-4710\", \"ZM-4704\" or \"other\"");
+    }
+    module.kind = *kind;
+    module.firmware = static_cast<std::int16_t>(
+        integer_member(object, path, "firmware", std::numeric_limits<std::int16_t>::min(),
+                       std::numeric_limits<std::int16_t>::max()));
+    module.power_on_mode = static_cast<std::int16_t>(
+        integer_member(object, path, "power_on_mode", kPowerOnValue, kRetentive));
+
+    const json &channels = array_member(object, path, "channels");
+    const std::string channels_path = field_path(path, "channels");
+    if (channels.size() != static_cast<std::size_t>(channel_count(module.kind))) {
+        throw StateError(channels_path + ": a " + module_name(module.kind) + " has " +
+                         std::to_string(channel_count(module.kind)) + " channels");
+    }
+    for (std::size_t index = 0; index < channels.size(); ++index) {
+        module.channels.push_back(
+            channel_from_json(channels[index], index, element_path(channels_path, index)));
+    }
+    return module;
+}
+
+} // namespace
+
+json backplane_to_json(const Backplane &backplane) {
+    json slots = json::array();
+    for (std::size_t slot = 0; slot < backplane.slots.size(); ++slot) {
+        if (backplane.slots[slot]) {
+            slots.push_back(module_to_json(slot, *backplane.slots[slot]));
+        }
+    }
+    return {{"slots", slots}};
+}
+
+Backplane backplane_from_json(const json &document) {
+    Backplane backplane;
+    const json &slots = array_member(document, "", "slots");
+    for (std::size_t index = 0; index < slots.size(); ++index) {
+        const std::string path = element_path("slots", index);
+        const auto slot =
+            static_cast<std::size_t>(integer_member(slots[index], path, "slot", 0, kSlotCount - 1));
+        if (backplane.slots[slot]) {
+            throw StateError(path + ".slot: slot " + std::to_string(slot) + " is listed twice");
+        }
+        backplane.slots[slot] = module_from_json(slots[index], path);
+    }
+    return backplane;
+}
+
+std::string format_backplane(const Backplane &backplane) {
+    return backplane_to_json(backplane).dump(2) + "\n";
+}
+
+Backplane parse_backplane(std::string_view text) {
+    json document;
+    try {
+        document = json::parse(text);
+    } catch (const json::parse_error &error) {
+        // Keep the library's account of where the text goes wrong, without its tag.
+        const std::string what = error.what();
+        const std::size_t tag_end = what.find("] ");
+        throw StateError(tag_end == std::string::npos ? what : what.substr(tag_end + 2));
+    }
+    return backplane_from_json(document);
+}
+
+} // namespace zmod4710_sim

@@ -1,0 +1,31 @@
+// The backplane as JSON: the state file's contents and what programs are shown.
+#pragma once
+
+#include "backplane.hpp"
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zmod4710_sim {
+
+// A state that cannot be read, parsed or written; the message says why.
+class StateError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// {"slots": [{"slot": 0, "module": "ZM-4710", "firmware": 3, "power_on_mode": 1,
+//   "channels": [{"channel": 0, "range": 0, "output": 0.0, "power_on_range": 0,
+//   "power_on_value": 0.0, "calibration": [{"range": 0, "gain": 32468, "offset": -15},
+//   ...]}, ...]}, ...]}, listing only the occupied slots.
+nlohmann::ordered_json backplane_to_json(const Backplane &backplane);
+// Throws StateError naming the first field that is missing or out of bounds.
+Backplane backplane_from_json(const nlohmann::ordered_json &json);
+
+std::string format_backplane(const Backplane &backplane);
+// Throws StateError when text is not JSON or not a backplane.
+Backplane parse_backplane(std::string_view text);
+
+} // namespace zmod4710_sim

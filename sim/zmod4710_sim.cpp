@@ -1,0 +1,198 @@
+// The module library, simulated: the zmod4710_* functions working on the
+// backplane in the state file, so what one program writes the next one finds.
+//
+// Results: 0 for success, kBadArgument for a slot, channel, range, mode or value
+// the module would not take, kNoModule for a slot without a module that Init
+// accepted, kStateProblem when the state file cannot be read, parsed or written.
+// A failed call changes nothing.
+#include "zmod4710.h"
+
+#include "backplane.hpp"
+#include "state_file.hpp"
+#include "state_json.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+using namespace zmod4710_sim;
+
+namespace {
+
+constexpr int kOk = 0;
+constexpr int kBadArgument = -1;
+constexpr int kNoModule = -2;
+constexpr int kStateProblem = -3;
+
+constexpr int kLibraryVersion = 0x0100;
+constexpr char kLibraryDate[] = "2026-12-08";
+static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
+
+// Which slots' Init has succeeded in this process.
+bool g_initialized[kSlotCount] = {};
+
+// Standard output belongs to the tools; problems go to standard error, once a run
+// so a scan of eight slots does not repeat the same complaint.
+void report_problem_once(const char *message) {
+    static bool reported = false;
+    if (!reported) {
+        reported = true;
+        std::fprintf(stderr, "zmod4710 simulator: %s\n", message);
+    }
+}
+
+// Runs an operation on the state, turning every failure into a result: no
+// exception leaves the library.
+template <class Operation> int guarded(Operation operation) {
+    try {
+        return operation();
+    } catch (const std::exception &error) {
+        report_problem_once(error.what());
+    } catch (...) {
+        report_problem_once("unexpected failure");
+    }
+    return kStateProblem;
+}
+
+StateFile state_file() {
+    return StateFile(default_state_path());
+}
+
+bool is_slot(int slot) {
+    return slot >= 0 && slot < kSlotCount;
+}
+
+bool is_initialized(int slot) {
+    return is_slot(slot) && g_initialized[slot];
+}
+
+// The module in slot, when it is one that this library drives.
+Module *driven_module(Backplane &backplane, int slot) {
+    std::optional<Module> &module = backplane.slots[static_cast<std::size_t>(slot)];
+    return module && is_analog_output_module(module->kind) ? &*module : nullptr;
+}
+
+// Applies change to the module in an initialized slot and stores the result;
+// change answers kOk to keep its change, anything else to drop it.
+template <class Change> int change_module(int slot, Change change) {
+    if (!is_initialized(slot)) {
+        return kNoModule;
+    }
+    return guarded([&] {
+        int result = kOk;
+        state_file().update([&](Backplane &backplane) {
+            Module *module = driven_module(backplane, slot);
+            result = module != nullptr ? change(*module) : kNoModule;
+            return result == kOk;
+        });
+        return result;
+    });
+}
+
+// The same, for one channel's output in one range.
+template <class Change>
+int change_channel(int slot, int channel, short range, float value, Change change) {
+    if (!is_range_code(range) || !std::isfinite(value)) {
+        return kBadArgument;
+    }
+    return change_module(slot, [&](Module &module) {
+        if (channel < 0 || static_cast<std::size_t>(channel) >= module.channels.size()) {
+            return kBadArgument;
+        }
+        change(module.channels[static_cast<std::size_t>(channel)], clamp_to_range(range, value));
+        return kOk;
+    });
+}
+
+// Reads the module in an initialized slot.
+template <class Read> int read_module(int slot, Read read) {
+    if (!is_initialized(slot)) {
+        return kNoModule;
+    }
+    return guarded([&] {
+        Backplane backplane = state_file().load();
+        const Module *module = driven_module(backplane, slot);
+        return module != nullptr ? read(*module) : kNoModule;
+    });
+}
+
+} // namespace
+
+extern "C" {
+
+int zmod4710_Init(int slot) {
+    if (!is_slot(slot)) {
+        return kBadArgument;
+    }
+    return guarded([&] {
+        Backplane backplane = state_file().load();
+        g_initialized[slot] = driven_module(backplane, slot) != nullptr;
+        return g_initialized[slot] ? kOk : kNoModule;
+    });
+}
+
+int zmod4710_WriteAO(int slot, int channel, short range, float value) {
+    return change_channel(slot, channel, range, value, [&](Channel &target, float output) {
+        target.range = range;
+        target.output = output;
+    });
+}
+
+int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
+    if (mode != kPowerOnValue && mode != kRetentive) {
+        return kBadArgument;
+    }
+    return change_module(slot, [&](Module &module) {
+        module.power_on_mode = mode;
+        return kOk;
+    });
+}
+
+int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value) {
+    return change_channel(slot, channel, range, value, [&](Channel &target, float power_on_value) {
+        target.power_on_range = range;
+        target.power_on_value = power_on_value;
+    });
+}
+
+int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned short *gain,
+                               short *offset) {
+    if (!is_range_code(range) || gain == nullptr || offset == nullptr) {
+        return kBadArgument;
+    }
+    return read_module(slot, [&](const Module &module) {
+        if (channel < 0 || static_cast<std::size_t>(channel) >= module.channels.size()) {
+            return kBadArgument;
+        }
+        const Calibration &calibration = module.channels[static_cast<std::size_t>(channel)]
+                                             .calibration[static_cast<std::size_t>(range)];
+        *gain = calibration.gain;
+        *offset = calibration.offset;
+        return kOk;
+    });
+}
+
+int zmod4710_GetLibVersion(void) {
+    return kLibraryVersion;
+}
+
+int zmod4710_GetLibDate(char *date) {
+    if (date == nullptr) {
+        return kBadArgument;
+    }
+    std::memcpy(date, kLibraryDate, sizeof kLibraryDate);
+    return kOk;
+}
+
+int zmod4710_GetFirmwareVersion(int slot, short *version) {
+    if (version == nullptr) {
+        return kBadArgument;
+    }
+    return read_module(slot, [&](const Module &module) {
+        *version = module.firmware;
+        return kOk;
+    });
+}
+
+} // extern "C"
