@@ -1,0 +1,115 @@
+// Reading what a person types: numbers as formatted input reads them, and
+// everything else refused rather than guessed at.
+#include "console.h"
+
+#include "memory_console.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <climits>
+#include <optional>
+
+namespace {
+
+std::optional<int> int_answer(const std::string &input) {
+    MemoryConsole memory(input);
+    int value = -12345;
+    if (!read_int_answer(memory.console(), value)) {
+        EXPECT_EQ(value, -12345) << "a refused answer must leave the variable alone";
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<float> float_answer(const std::string &input) {
+    MemoryConsole memory(input);
+    float value = -1.0f;
+    if (!read_float_answer(memory.console(), value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+TEST(ReadIntAnswer, ReadsDecimalIntegersAcrossTheWhole32BitRange) {
+    EXPECT_EQ(int_answer("3\n"), 3);
+    EXPECT_EQ(int_answer("  \n\t 42 \n"), 42);
+    EXPECT_EQ(int_answer("-1\n"), -1);
+    EXPECT_EQ(int_answer("+7\n"), 7);
+    EXPECT_EQ(int_answer("007\n"), 7);
+    EXPECT_EQ(int_answer("2147483647\n"), INT_MAX);
+    EXPECT_EQ(int_answer("-2147483648\n"), INT_MIN);
+    EXPECT_EQ(int_answer("5"), 5) << "an answer at the very end of input";
+}
+
+TEST(ReadIntAnswer, RefusesWhatIsNotAWholeInteger) {
+    for (const char *input :
+         {"", "   \n\n", "abc\n", "12abc\n", "1.5\n", "-\n", "+\n", "--1\n", "0x10\n",
+          "2147483648\n", "-2147483649\n", "99999999999999999999\n", "1e3\n"}) {
+        EXPECT_EQ(int_answer(input), std::nullopt) << "input: " << input;
+    }
+}
+
+TEST(ReadIntAnswer, RefusesAnOverlongWordEvenIfItIsDigits) {
+    EXPECT_EQ(int_answer(std::string(200, '0') + "1\n"), std::nullopt);
+}
+
+TEST(ReadFloatAnswer, ReadsDecimalNumbers) {
+    EXPECT_EQ(float_answer("1.5\n"), 1.5f);
+    EXPECT_EQ(float_answer("12\n"), 12.0f);
+    EXPECT_EQ(float_answer("-2.5\n"), -2.5f);
+    EXPECT_EQ(float_answer(".5\n"), 0.5f);
+    EXPECT_EQ(float_answer("5.\n"), 5.0f);
+    EXPECT_EQ(float_answer("1e1\n"), 10.0f);
+    EXPECT_EQ(float_answer("2.5E-1\n"), 0.25f);
+    EXPECT_EQ(float_answer("3.4e38\n"), 3.4e38f);
+}
+
+TEST(ReadFloatAnswer, RefusesWhatIsNotAFiniteNumber) {
+    for (const char *input :
+         {"", "nan\n", "NAN\n", "inf\n", "-infinity\n", "1e39\n", "-1e39\n", "1e400\n", "abc\n",
+          "1.5V\n", ".\n", "e5\n", "1e\n", "1e+\n", "0x1p3\n", "1..5\n", "1,5\n"}) {
+        EXPECT_EQ(float_answer(input), std::nullopt) << "input: " << input;
+    }
+}
+
+TEST(ReadAnswers, SeveralAnswersOnOneLineAreReadInTurnAndTheLineEndIsLeft) {
+    MemoryConsole memory("4 12.5 3\nrest");
+    int range = 0;
+    float value = 0;
+    int channel = 0;
+    ASSERT_TRUE(read_int_answer(memory.console(), range));
+    ASSERT_TRUE(read_float_answer(memory.console(), value));
+    ASSERT_TRUE(read_int_answer(memory.console(), channel));
+    EXPECT_EQ(range, 4);
+    EXPECT_EQ(value, 12.5f);
+    EXPECT_EQ(channel, 3);
+    EXPECT_EQ(memory.unread_input(), "\nrest");
+}
+
+TEST(ReadCharAnswer, TakesTheFirstCharacterThatIsNotWhiteSpaceAndLeavesTheRest) {
+    MemoryConsole memory("\n  \n  yes\nq");
+    char answer = 0;
+    ASSERT_TRUE(read_char_answer(memory.console(), answer));
+    EXPECT_EQ(answer, 'y');
+    EXPECT_EQ(memory.unread_input(), "es\nq");
+}
+
+TEST(ReadCharAnswer, FailsAtTheEndOfInput) {
+    MemoryConsole memory(" \n\t\n");
+    char answer = 'x';
+    EXPECT_FALSE(read_char_answer(memory.console(), answer));
+}
+
+TEST(WaitForKey, TakesExactlyOneCharacterAndReturnsAtTheEndOfInput) {
+    MemoryConsole memory("\nab");
+    wait_for_key(memory.console());
+    EXPECT_EQ(memory.unread_input(), "ab");
+
+    MemoryConsole empty("");
+    wait_for_key(empty.console());
+    wait_for_key(empty.console());
+    EXPECT_EQ(empty.unread_input(), "");
+}
+
+} // namespace
