@@ -1,0 +1,208 @@
+// The simulated backplane's model and its JSON form: what the state file holds.
+#include "backplane.hpp"
+#include "state_file.hpp"
+#include "state_json.hpp"
+
+#include "test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+namespace zmod4710_sim {
+namespace {
+
+Backplane varied_backplane() {
+    Backplane backplane = factory_backplane();
+    Module &module = *backplane.slots[0];
+    module.power_on_mode = kRetentive;
+    module.channels[2].range = 4;
+    module.channels[2].output = 12.345f;
+    module.channels[2].power_on_range = 3;
+    module.channels[2].power_on_value = -9.75f;
+    module.channels[7].calibration[5] = {65535, -32768};
+    backplane.slots[3] = factory_module(ModuleKind::zm4704, 12);
+    backplane.slots[6] = factory_module(ModuleKind::other, -1);
+    return backplane;
+}
+
+TEST(BackplaneJson, ReadsBackExactlyWhatItWrote) {
+    for (const Backplane &backplane : {factory_backplane(), varied_backplane(), Backplane{}}) {
+        EXPECT_TRUE(parse_backplane(format_backplane(backplane)) == backplane);
+    }
+}
+
+TEST(BackplaneJson, ListsOccupiedSlotsWithTheirModulesAndChannels) {
+    const nlohmann::ordered_json json = backplane_to_json(varied_backplane());
+    ASSERT_EQ(json["slots"].size(), 3u);
+    EXPECT_EQ(json["slots"][0]["slot"], 0);
+    EXPECT_EQ(json["slots"][0]["module"], "ZM-4710");
+    EXPECT_EQ(json["slots"][0]["power_on_mode"], 2);
+    EXPECT_EQ(json["slots"][1]["module"], "ZM-4704");
+    EXPECT_EQ(json["slots"][1]["firmware"], 12);
+    EXPECT_EQ(json["slots"][1]["channels"].size(), 4u);
+    EXPECT_EQ(json["slots"][2]["module"], "other");
+    EXPECT_EQ(json["slots"][2]["channels"].size(), 0u);
+    const auto &channel = json["slots"][0]["channels"][2];
+    EXPECT_EQ(channel["channel"], 2);
+    EXPECT_EQ(channel["range"], 4);
+    EXPECT_EQ(channel["output"].get<float>(), 12.345f);
+    EXPECT_EQ(channel["power_on_range"], 3);
+    EXPECT_EQ(channel["power_on_value"], -9.75);
+    EXPECT_EQ(json["slots"][0]["channels"][7]["calibration"][5],
+              (nlohmann::ordered_json{{"range", 5}, {"gain", 65535}, {"offset", -32768}}));
+}
+
+TEST(BackplaneJson, RefusesAStateItCannotHoldAndSaysWhere) {
+    using json = nlohmann::ordered_json;
+    struct Case {
+        std::function<void(json &)> spoil;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {[](json &j) { j["slots"][1]["module"] = "ZM-9999"; }, "slots[1].module: expected"},
+        {[](json &j) { j["slots"][1]["slot"] = 8; },
+         "slots[1].slot: expected an integer from 0 to 7"},
+        {[](json &j) { j["slots"][1]["slot"] = 0; }, "slot 0 is listed twice"},
+        {[](json &j) { j["slots"][0]["power_on_mode"] = 3; }, "slots[0].power_on_mode"},
+        {[](json &j) { j["slots"][0]["channels"][2]["range"] = 6; }, "slots[0].channels[2].range"},
+        {[](json &j) { j["slots"][0]["channels"][2]["power_on_range"] = -1; },
+         "slots[0].channels[2].power_on_range"},
+        {[](json &j) { j["slots"][0]["channels"][2]["power_on_value"] = "x"; },
+         "slots[0].channels[2].power_on_value: expected a finite number"},
+        {[](json &j) { j["slots"][0]["channels"][2]["output"] = 1e300; },
+         "slots[0].channels[2].output: expected a finite number"},
+        {[](json &j) { j["slots"][0]["channels"][7]["calibration"][5]["gain"] = 65536; },
+         "slots[0].channels[7].calibration[5].gain"},
+        {[](json &j) { j["slots"][0]["channels"][7]["calibration"][5]["offset"] = -32769; },
+         "slots[0].channels[7].calibration[5].offset"},
+        {[](json &j) { j["slots"][0]["channels"][7]["calibration"][5]["range"] = 4; },
+         "calibration[5].range: expected 5"},
+        {[](json &j) { j["slots"][1]["firmware"] = 1.5; }, "slots[1].firmware"},
+        {[](json &j) { j["slots"][0]["channels"][2]["channel"] = 3; },
+         "slots[0].channels[2].channel: expected 2"},
+        {[](json &j) { j["slots"][0]["channels"][2].erase("output"); },
+         "slots[0].channels[2].output: missing"},
+        {[](json &j) { j["slots"][0]["channels"].erase(7); }, "slots[0].channels: a ZM-4710 has 8"},
+        {[](json &j) { j["slots"][0]["channels"][0]["calibration"].erase(5); },
+         "slots[0].channels[0].calibration: expected one entry for each"},
+        {[](json &j) { j = json::array(); }, "slots: missing"},
+    };
+    for (const Case &c : cases) {
+        json document = backplane_to_json(varied_backplane());
+        c.spoil(document);
+        try {
+            backplane_from_json(document);
+            ADD_FAILURE() << "accepted a state that should give: " << c.message;
+        } catch (const StateError &error) {
+            EXPECT_NE(std::string(error.what()).find(c.message), std::string::npos)
+                << "expected " << c.message << ", got: " << error.what();
+        }
+    }
+}
+
+TEST(BackplaneJson, RefusesTextThatIsNotJson) {
+    for (const char *text : {"", "{\"slots\": [}", "{\"slots\": []} trailing", "\xff"}) {
+        EXPECT_THROW(parse_backplane(text), StateError) << text;
+    }
+}
+
+TEST(FactoryBackplane, HoldsOneZm4710InSlot0WithItsOwnCalibrationPerChannel) {
+    const Backplane backplane = factory_backplane();
+    ASSERT_TRUE(backplane.slots[0].has_value());
+    for (int slot = 1; slot < kSlotCount; ++slot) {
+        EXPECT_FALSE(backplane.slots[static_cast<std::size_t>(slot)].has_value());
+    }
+    const Module &module = *backplane.slots[0];
+    EXPECT_EQ(module.kind, ModuleKind::zm4710);
+    EXPECT_EQ(module.power_on_mode, kPowerOnValue);
+    ASSERT_EQ(module.channels.size(), 8u);
+    for (int range = 0; range < kRangeCount; ++range) {
+        std::set<std::pair<int, int>> seen;
+        for (const Channel &channel : module.channels) {
+            EXPECT_EQ(channel.output, 0.0f);
+            EXPECT_EQ(channel.power_on_value, 0.0f);
+            const Calibration &calibration = channel.calibration[static_cast<std::size_t>(range)];
+            seen.insert({calibration.gain, calibration.offset});
+        }
+        EXPECT_EQ(seen.size(), 8u) << "range " << range;
+    }
+}
+
+TEST(RangeLimits, ClampAtTheEndsOfEachRange) {
+    struct Case {
+        int range;
+        float value, expected;
+    };
+    for (const Case &c : std::vector<Case>{{0, 7, 5},
+                                           {0, -1, 0},
+                                           {1, 10.5f, 10},
+                                           {1, 2.5f, 2.5f},
+                                           {2, -6, -5},
+                                           {3, 11, 10},
+                                           {3, -10, -10},
+                                           {4, 0, 4},
+                                           {4, 25, 20},
+                                           {4, 12, 12},
+                                           {5, -1, 0}}) {
+        EXPECT_EQ(clamp_to_range(c.range, c.value), c.expected)
+            << "range " << c.range << " value " << c.value;
+    }
+}
+
+TEST(DefaultStatePath, PrefersTheVariableThenXdgStateHomeThenHome) {
+    ScopedEnvironment home("HOME", "/home/user");
+    {
+        ScopedEnvironment state("ZMOD4710_SIM_STATE", "/tmp/mine.json");
+        ScopedEnvironment xdg("XDG_STATE_HOME", "/xdg");
+        EXPECT_EQ(default_state_path(), "/tmp/mine.json");
+    }
+    ScopedEnvironment state("ZMOD4710_SIM_STATE", std::nullopt);
+    {
+        ScopedEnvironment xdg("XDG_STATE_HOME", "/xdg");
+        EXPECT_EQ(default_state_path(), "/xdg/zmod4710-sim/backplane.json");
+    }
+    for (const std::optional<std::string> &ignored :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("relative")}) {
+        ScopedEnvironment xdg("XDG_STATE_HOME", ignored);
+        EXPECT_EQ(default_state_path(), "/home/user/.local/state/zmod4710-sim/backplane.json");
+    }
+}
+
+TEST(StateFile, WithoutAFileHoldsTheFactoryBackplaneAndCreatesNothingUntilAWrite) {
+    TemporaryDirectory directory;
+    const StateFile file(directory.path() / "deep" / "er" / "backplane.json");
+    EXPECT_TRUE(file.load() == factory_backplane());
+    EXPECT_FALSE(std::filesystem::exists(directory.path() / "deep"));
+    EXPECT_TRUE(file.update([](Backplane &backplane) {
+        backplane.slots[0]->channels[1].output = 3.5f;
+        return true;
+    }));
+    EXPECT_EQ(file.load().slots[0]->channels[1].output, 3.5f);
+    EXPECT_FALSE(file.update([](Backplane &backplane) {
+        backplane.slots[0]->channels[1].output = 9.0f;
+        return false;
+    }));
+    EXPECT_EQ(file.load().slots[0]->channels[1].output, 3.5f) << "a declined change is not kept";
+}
+
+TEST(StateFile, NeverOverwritesAFileItCannotParse) {
+    TemporaryDirectory directory;
+    const StateFile file(directory.path() / "backplane.json");
+    const std::string corrupt = "{\"slots\": [ {\"slot\": 0,";
+    write_text_file(file.path(), corrupt);
+    bool changed = false;
+    try {
+        file.update([&](Backplane &) { return changed = true; });
+        ADD_FAILURE() << "a corrupt file was accepted";
+    } catch (const StateError &error) {
+        EXPECT_NE(std::string(error.what()).find(file.path().string()), std::string::npos);
+    }
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(read_text_file(file.path()), corrupt);
+}
+
+} // namespace
+} // namespace zmod4710_sim

@@ -1,0 +1,215 @@
+// The simulated module library through its C interface, as the tools call it.
+#include "zmod4710.h"
+
+#include "backplane.hpp"
+#include "state_file.hpp"
+#include "test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace zmod4710_sim {
+namespace {
+
+class SimulatedLibrary : public testing::Test {
+protected:
+    TemporaryDirectory directory;
+    std::filesystem::path path = directory.path() / "state" / "backplane.json";
+    ScopedEnvironment state{"ZMOD4710_SIM_STATE", path.string()};
+    StateFile file{path};
+
+    void arrange(const Backplane &backplane) { file.store(backplane); }
+    Channel channel(int slot, int index) {
+        return file.load()
+            .slots[static_cast<std::size_t>(slot)]
+            ->channels[static_cast<std::size_t>(index)];
+    }
+};
+
+TEST_F(SimulatedLibrary, StartsAsTheFactoryBackplaneAndCreatesTheFileAtTheFirstWrite) {
+    EXPECT_EQ(zmod4710_Init(0), 0);
+    for (int slot = 1; slot < kSlotCount; ++slot) {
+        EXPECT_NE(zmod4710_Init(slot), 0) << "slot " << slot;
+    }
+    short firmware = 0;
+    EXPECT_EQ(zmod4710_GetFirmwareVersion(0, &firmware), 0);
+    EXPECT_EQ(firmware, kFactoryFirmware);
+    unsigned short gain = 0;
+    short offset = 0;
+    EXPECT_EQ(zmod4710_ReadAO_GainOffset(0, 6, 2, &gain, &offset), 0);
+    EXPECT_EQ(gain, factory_calibration(6, 2).gain);
+    EXPECT_EQ(offset, factory_calibration(6, 2).offset);
+    EXPECT_FALSE(std::filesystem::exists(path.parent_path())) << "reading writes nothing";
+
+    EXPECT_EQ(zmod4710_WriteAO(0, 6, 2, 1.5f), 0);
+    EXPECT_TRUE(std::filesystem::exists(path));
+}
+
+TEST_F(SimulatedLibrary, KeepsEveryWriteInTheFileForTheNextRun) {
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    EXPECT_EQ(zmod4710_WriteAO(0, 3, 1, 2.5f), 0);
+    EXPECT_EQ(zmod4710_SetPowerOnEnStatus(0, 2), 0);
+    EXPECT_EQ(zmod4710_WritePowerOn_AO(0, 3, 4, 6.0f), 0);
+    const Backplane backplane = file.load();
+    const Channel &written = backplane.slots[0]->channels[3];
+    EXPECT_EQ(written.range, 1);
+    EXPECT_EQ(written.output, 2.5f);
+    EXPECT_EQ(written.power_on_range, 4);
+    EXPECT_EQ(written.power_on_value, 6.0f);
+    EXPECT_EQ(backplane.slots[0]->power_on_mode, kRetentive);
+    EXPECT_EQ(backplane.slots[0]->channels[2], factory_module(ModuleKind::zm4710).channels[2])
+        << "other channels are untouched";
+}
+
+TEST_F(SimulatedLibrary, SaturatesValuesAtTheEndsOfTheRange) {
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    EXPECT_EQ(zmod4710_WriteAO(0, 0, 4, 1.0f), 0);
+    EXPECT_EQ(channel(0, 0).output, 4.0f);
+    EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 12.0f), 0);
+    EXPECT_EQ(channel(0, 0).output, 5.0f);
+    EXPECT_EQ(zmod4710_WritePowerOn_AO(0, 0, 2, -100.0f), 0);
+    EXPECT_EQ(channel(0, 0).power_on_value, -5.0f);
+}
+
+TEST_F(SimulatedLibrary, RefusesWhatTheModuleWouldNotTakeAndChangesNothing) {
+    Backplane backplane = factory_backplane();
+    backplane.slots[2] = factory_module(ModuleKind::zm4704);
+    arrange(backplane);
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    ASSERT_EQ(zmod4710_Init(2), 0);
+    const std::string before = read_text_file(path);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    unsigned short gain = 0;
+    short offset = 0;
+
+    EXPECT_NE(zmod4710_WriteAO(0, 8, 0, 1.0f), 0) << "a ZM-4710 has channels 0 to 7";
+    EXPECT_NE(zmod4710_WriteAO(2, 4, 0, 1.0f), 0) << "a ZM-4704 has channels 0 to 3";
+    EXPECT_NE(zmod4710_WriteAO(0, -1, 0, 1.0f), 0);
+    EXPECT_NE(zmod4710_WriteAO(0, 0, 6, 1.0f), 0);
+    EXPECT_NE(zmod4710_WriteAO(0, 0, -1, 1.0f), 0);
+    EXPECT_NE(zmod4710_WriteAO(0, 0, 0, nan), 0);
+    EXPECT_NE(zmod4710_WriteAO(0, 0, 0, -inf), 0);
+    EXPECT_NE(zmod4710_WritePowerOn_AO(0, 0, 0, inf), 0);
+    EXPECT_NE(zmod4710_WritePowerOn_AO(0, 9, 0, 1.0f), 0);
+    EXPECT_NE(zmod4710_SetPowerOnEnStatus(0, 0), 0);
+    EXPECT_NE(zmod4710_SetPowerOnEnStatus(0, 3), 0);
+    EXPECT_NE(zmod4710_ReadAO_GainOffset(0, 0, 6, &gain, &offset), 0);
+    EXPECT_NE(zmod4710_ReadAO_GainOffset(2, 4, 0, &gain, &offset), 0);
+    EXPECT_NE(zmod4710_ReadAO_GainOffset(0, 0, 0, nullptr, &offset), 0);
+    EXPECT_NE(zmod4710_GetFirmwareVersion(0, nullptr), 0);
+    EXPECT_NE(zmod4710_GetLibDate(nullptr), 0);
+    EXPECT_EQ(read_text_file(path), before);
+}
+
+TEST_F(SimulatedLibrary, InitAnswersOnlyForAnAnalogOutputModule) {
+    Backplane backplane;
+    backplane.slots[1] = factory_module(ModuleKind::other);
+    backplane.slots[4] = factory_module(ModuleKind::zm4704);
+    arrange(backplane);
+    EXPECT_NE(zmod4710_Init(0), 0) << "empty";
+    EXPECT_NE(zmod4710_Init(1), 0) << "another kind of module";
+    EXPECT_EQ(zmod4710_Init(4), 0);
+    EXPECT_NE(zmod4710_Init(-1), 0);
+    EXPECT_NE(zmod4710_Init(8), 0);
+}
+
+TEST_F(SimulatedLibrary, RefusesCallsOnASlotWhoseInitHasNotSucceeded) {
+    const ProcessResult result = run_in_child([] {
+        unsigned short gain = 0;
+        short offset = 0;
+        short firmware = 0;
+        const bool refused = zmod4710_WriteAO(0, 0, 0, 1.0f) != 0 &&
+                             zmod4710_SetPowerOnEnStatus(0, 2) != 0 &&
+                             zmod4710_WritePowerOn_AO(0, 0, 0, 1.0f) != 0 &&
+                             zmod4710_ReadAO_GainOffset(0, 0, 0, &gain, &offset) != 0 &&
+                             zmod4710_GetFirmwareVersion(0, &firmware) != 0 &&
+                             zmod4710_Init(1) != 0 && zmod4710_WriteAO(1, 0, 0, 1.0f) != 0;
+        return refused ? 0 : 1;
+    });
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(SimulatedLibrary, RefusesAModuleTakenOutAfterItsInit) {
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    arrange(Backplane{});
+    EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
+    EXPECT_FALSE(file.load().slots[0].has_value());
+}
+
+TEST_F(SimulatedLibrary, ReportsAnUnreadableStateOnceAndLeavesTheFileAsItWas) {
+    std::filesystem::create_directories(path.parent_path());
+    const std::string corrupt = "{ \"slots\": [ { \"slot\": 0, \"module\": \"ZM-47";
+    write_text_file(path, corrupt);
+    const ProcessResult result = run_in_child([] {
+        int answered = 0;
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            answered += zmod4710_Init(slot) == 0;
+        }
+        return answered;
+    });
+    EXPECT_EQ(result.exit_status, 0) << "no slot answers";
+    EXPECT_EQ(result.output, "") << "standard output belongs to the tools";
+    ASSERT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+    EXPECT_NE(result.errors.find(path.string()), std::string::npos) << result.errors;
+    EXPECT_EQ(read_text_file(path), corrupt);
+}
+
+TEST_F(SimulatedLibrary, RefusesWritesOnceTheFileTurnsUnreadable) {
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    std::filesystem::create_directories(path.parent_path());
+    const std::string corrupt = "not json at all";
+    write_text_file(path, corrupt);
+    const ProcessResult result = run_in_child(
+        [] { return zmod4710_Init(0) != 0 && zmod4710_WriteAO(0, 0, 0, 1.0f) != 0 ? 0 : 1; });
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0) << "after a successful Init too";
+    EXPECT_NE(zmod4710_SetPowerOnEnStatus(0, 2), 0);
+    EXPECT_EQ(read_text_file(path), corrupt);
+}
+
+TEST_F(SimulatedLibrary, AnswersItsVersionAndBuildDate) {
+    EXPECT_EQ(zmod4710_GetLibVersion(), 0x0100);
+    char date[ZMOD4710_LIB_DATE_SIZE];
+    std::memset(date, 'x', sizeof date);
+    EXPECT_EQ(zmod4710_GetLibDate(date), 0);
+    EXPECT_STREQ(date, "2026-12-08");
+}
+
+TEST_F(SimulatedLibrary, LosesNoWriteWhenProgramsWriteAtOnce) {
+    constexpr int kWriters = 8;
+    constexpr int kWritesEach = 40;
+    std::vector<pid_t> writers;
+    for (int channel = 0; channel < kWriters; ++channel) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int failures = zmod4710_Init(0) != 0;
+            for (int write = 1; write <= kWritesEach; ++write) {
+                failures += zmod4710_WriteAO(0, channel, 1, static_cast<float>(write) / 8) != 0;
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+        writers.push_back(child);
+    }
+    for (pid_t writer : writers) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const Backplane backplane = file.load();
+    for (int channel = 0; channel < kWriters; ++channel) {
+        EXPECT_EQ(backplane.slots[0]->channels[static_cast<std::size_t>(channel)].output,
+                  static_cast<float>(kWritesEach) / 8)
+            << "channel " << channel;
+    }
+}
+
+} // namespace
+} // namespace zmod4710_sim
