@@ -51,5 +51,27 @@ ProcessResult run_program(const std::vector<std::string> &arguments, const std::
 ProcessResult run_in_child(const std::function<int()> &body,
                            std::chrono::seconds timeout = std::chrono::seconds(60));
 
+// A program driven as a person drives it: read what it shows, then answer.
+class InteractiveProgram {
+public:
+    explicit InteractiveProgram(const std::vector<std::string> &arguments);
+    ~InteractiveProgram();
+    InteractiveProgram(const InteractiveProgram &) = delete;
+    InteractiveProgram &operator=(const InteractiveProgram &) = delete;
+
+    // Waits until the program has shown text (anywhere in what it has shown so far).
+    bool wait_for_output(const std::string &text,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    void answer(const std::string &text);
+    // Closes its input and waits for it to end.
+    ProcessResult finish(std::chrono::seconds timeout = std::chrono::seconds(30));
+
+private:
+    int pid_;
+    int input_;
+    int output_;
+    std::string shown_;
+};
+
 std::string read_text_file(const std::filesystem::path &path);
 void write_text_file(const std::filesystem::path &path, const std::string &text);

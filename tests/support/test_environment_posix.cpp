@@ -37,20 +37,18 @@ void close_if_open(int &descriptor) {
     }
 }
 
-// Feeds input to the child and collects its output until both output pipes
-// close or the time is up; then reaps it.
-ProcessResult talk_to_child(pid_t child, Pipe &in, Pipe &out, Pipe &err, const std::string &input,
-                            std::chrono::seconds timeout) {
-    close_if_open(in.read_end);
-    close_if_open(out.write_end);
-    close_if_open(err.write_end);
+// Feeds input to the child on input_end and collects what it writes on
+// output_end and error_end (each -1 when there is none) until both close or the
+// time is up; then reaps it. Closes the descriptors it is given.
+ProcessResult talk_to_child(pid_t child, int input_end, const std::string &input, int output_end,
+                            int error_end, std::chrono::seconds timeout) {
     ProcessResult result;
     std::size_t written = 0;
     if (input.empty()) {
-        close_if_open(in.write_end);
+        close_if_open(input_end);
     }
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (out.read_end >= 0 || err.read_end >= 0) {
+    while (output_end >= 0 || error_end >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -58,22 +56,21 @@ ProcessResult talk_to_child(pid_t child, Pipe &in, Pipe &out, Pipe &err, const s
             ::kill(child, SIGKILL);
             break;
         }
-        pollfd fds[3] = {
-            {out.read_end, POLLIN, 0}, {err.read_end, POLLIN, 0}, {in.write_end, POLLOUT, 0}};
+        pollfd fds[3] = {{output_end, POLLIN, 0}, {error_end, POLLIN, 0}, {input_end, POLLOUT, 0}};
         if (::poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) {
             fail("poll");
         }
         if (fds[2].revents != 0) {
             const ssize_t count =
-                ::write(in.write_end, input.data() + written, input.size() - written);
+                ::write(input_end, input.data() + written, input.size() - written);
             if (count > 0) {
                 written += static_cast<std::size_t>(count);
             }
             if (count < 0 || written == input.size()) {
-                close_if_open(in.write_end);
+                close_if_open(input_end);
             }
         }
-        int *ends[2] = {&out.read_end, &err.read_end};
+        int *ends[2] = {&output_end, &error_end};
         std::string *texts[2] = {&result.output, &result.errors};
         for (int stream = 0; stream < 2; ++stream) {
             if (fds[stream].revents != 0) {
@@ -87,9 +84,9 @@ ProcessResult talk_to_child(pid_t child, Pipe &in, Pipe &out, Pipe &err, const s
             }
         }
     }
-    close_if_open(in.write_end);
-    close_if_open(out.read_end);
-    close_if_open(err.read_end);
+    close_if_open(input_end);
+    close_if_open(output_end);
+    close_if_open(error_end);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
@@ -97,6 +94,28 @@ ProcessResult talk_to_child(pid_t child, Pipe &in, Pipe &out, Pipe &err, const s
         result.exit_status = WEXITSTATUS(status);
     }
     return result;
+}
+
+// The parent's side of a child started with become_child.
+ProcessResult talk_to_child(pid_t child, Pipe &in, Pipe &out, Pipe &err, const std::string &input,
+                            std::chrono::seconds timeout) {
+    close_if_open(in.read_end);
+    close_if_open(out.write_end);
+    close_if_open(err.write_end);
+    return talk_to_child(child, in.write_end, input, out.read_end, err.read_end, timeout);
+}
+
+void become_child(Pipe &in, Pipe &out, Pipe &err);
+
+[[noreturn]] void execute(const std::vector<std::string> &arguments) {
+    std::vector<char *> argv;
+    for (const std::string &argument : arguments) {
+        argv.push_back(const_cast<char *>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    std::perror(argv[0]);
+    ::_exit(127);
 }
 
 void become_child(Pipe &in, Pipe &out, Pipe &err) {
@@ -157,14 +176,7 @@ ProcessResult run_program(const std::vector<std::string> &arguments, const std::
     }
     if (child == 0) {
         become_child(in, out, err);
-        std::vector<char *> argv;
-        for (const std::string &argument : arguments) {
-            argv.push_back(const_cast<char *>(argument.c_str()));
-        }
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        std::perror(argv[0]);
-        ::_exit(127);
+        execute(arguments);
     }
     return talk_to_child(child, in, out, err, input, timeout);
 }
@@ -187,6 +199,68 @@ ProcessResult run_in_child(const std::function<int()> &body, std::chrono::second
         ::_exit(status);
     }
     return talk_to_child(child, in, out, err, "", timeout);
+}
+
+InteractiveProgram::InteractiveProgram(const std::vector<std::string> &arguments) {
+    std::signal(SIGPIPE, SIG_IGN);
+    Pipe in, out;
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ < 0) {
+        fail("fork");
+    }
+    if (pid_ == 0) {
+        ::dup2(in.read_end, STDIN_FILENO);
+        ::dup2(out.write_end, STDOUT_FILENO);
+        for (int descriptor : {in.read_end, in.write_end, out.read_end, out.write_end}) {
+            ::close(descriptor);
+        }
+        execute(arguments);
+    }
+    ::close(in.read_end);
+    ::close(out.write_end);
+    input_ = in.write_end;
+    output_ = out.read_end;
+}
+
+InteractiveProgram::~InteractiveProgram() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        finish();
+    }
+}
+
+bool InteractiveProgram::wait_for_output(const std::string &text,
+                                         std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (shown_.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd readable = {output_, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) {
+            return false;
+        }
+        char buffer[4096];
+        const ssize_t count = ::read(output_, buffer, sizeof buffer);
+        if (count <= 0) {
+            return false;
+        }
+        shown_.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
+void InteractiveProgram::answer(const std::string &text) {
+    if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        fail("write to the program");
+    }
+}
+
+ProcessResult InteractiveProgram::finish(std::chrono::seconds timeout) {
+    ProcessResult result = talk_to_child(pid_, input_, "", output_, -1, timeout);
+    result.output = shown_ + result.output;
+    pid_ = -1;
+    return result;
 }
 
 std::string read_text_file(const std::filesystem::path &path) {

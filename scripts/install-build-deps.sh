@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs, on Debian 12, the packages that building and testing need, when
+# any is missing. Installing needs root; with everything present it needs nothing.
+set -eu
+
+packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev clang-format"
+
+missing=""
+for package in $packages; do
+    if ! dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+
+if [ -z "$missing" ]; then
+    exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+    echo "install-build-deps: missing packages:$missing; run this as root to install them" >&2
+    exit 1
+fi
+echo "install-build-deps: installing$missing"
+apt-get update
+DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing

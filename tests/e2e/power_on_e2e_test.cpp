@@ -1,0 +1,150 @@
+// ao_power_on as built, on the simulated module: what the user sees, what the
+// module holds afterwards, and what the module library is asked.
+#include "tool_runner.hpp"
+
+#include <fstream>
+
+namespace {
+
+using namespace zmod4710_sim;
+
+const std::string kTool = AO_POWER_ON_PATH;
+
+class PowerOnTool : public ToolTest {};
+
+TEST_F(PowerOnTool, PowerOnValueModeDrivesTheChannelAndStoresItsPowerOnValue) {
+    const ProcessResult result = run_transcript(kTool, "power_on/mode1_current");
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(backplane().slots[0]->power_on_mode, kPowerOnValue);
+    const Channel written = channel(0, 0);
+    EXPECT_EQ(written.range, 4);
+    EXPECT_EQ(written.output, 12.0f);
+    EXPECT_EQ(written.power_on_range, 4);
+    EXPECT_EQ(written.power_on_value, 4.0f);
+}
+
+TEST_F(PowerOnTool, RetentiveModeDrivesTheChannelAndStoresNoPowerOnValue) {
+    run_transcript(kTool, "power_on/mode2_voltage");
+    EXPECT_EQ(backplane().slots[0]->power_on_mode, kRetentive);
+    const Channel written = channel(0, 3);
+    EXPECT_EQ(written.range, 1);
+    EXPECT_EQ(written.output, 2.5f);
+    EXPECT_EQ(written.power_on_range, 0);
+    EXPECT_EQ(written.power_on_value, 0.0f);
+}
+
+TEST_F(PowerOnTool, ASecondRunFindsTheModuleAsTheFirstLeftIt) {
+    run_transcript(kTool, "power_on/mode1_current");
+    run_transcript(kTool, "power_on/mode2_voltage");
+    EXPECT_EQ(backplane().slots[0]->power_on_mode, kRetentive);
+    EXPECT_EQ(channel(0, 0).output, 12.0f);
+    EXPECT_EQ(channel(0, 0).power_on_value, 4.0f);
+    EXPECT_EQ(channel(0, 3).output, 2.5f);
+}
+
+TEST_F(PowerOnTool, RefusedOrUnreadableAnswersLeaveTheModuleAsItWas) {
+    Backplane before = factory_backplane();
+    before.slots[0]->power_on_mode = kRetentive;
+    before.slots[0]->channels[0].output = 3.0f;
+    arrange(before);
+    const std::string file_before = read_text_file(state_path);
+    for (const char *name :
+         {"power_on/refused_range", "power_on/refused_mode", "power_on/unreadable_channel",
+          "power_on/unreadable_power_on_value", "power_on/input_ends_before_mode"}) {
+        run_transcript(kTool, name);
+        EXPECT_EQ(read_text_file(state_path), file_before) << name;
+    }
+}
+
+TEST_F(PowerOnTool, ShowsTheValueAsAskedWhileTheModuleSaturatesIt) {
+    run_transcript(kTool, "power_on/value_beyond_range");
+    EXPECT_EQ(channel(0, 2).output, 5.0f);
+}
+
+TEST_F(PowerOnTool, FindsAZm4704InALaterSlot) {
+    Backplane backplane;
+    backplane.slots[3] = factory_module(ModuleKind::other);
+    backplane.slots[5] = factory_module(ModuleKind::zm4704);
+    backplane.slots[6] = factory_module(ModuleKind::zm4710);
+    arrange(backplane);
+    run_transcript(kTool, "power_on/zm4704_in_slot_5");
+    const Channel written = channel(5, 3);
+    EXPECT_EQ(written.range, 5);
+    EXPECT_EQ(written.output, 10.0f);
+    EXPECT_EQ(written.power_on_value, 0.5f);
+    EXPECT_EQ(channel(6, 3).output, 0.0f) << "slot 6 is never reached";
+}
+
+TEST_F(PowerOnTool, WithoutAModuleSaysSo) {
+    arrange(Backplane{});
+    const ProcessResult result = run_transcript(kTool, "power_on/no_module");
+    EXPECT_EQ(result.errors, "");
+}
+
+TEST_F(PowerOnTool, AnUnreadableStateFileLooksLikeNoModuleAndIsLeftAsItWas) {
+    const std::string corrupt = "{\"slots\": [{\"slot\": 0, \"module\": \"ZM-4710\"";
+    write_text_file(state_path, corrupt);
+    const ProcessResult result = run_transcript(kTool, "power_on/no_module");
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+    EXPECT_NE(result.errors.find(state_path.string()), std::string::npos) << result.errors;
+    EXPECT_EQ(read_text_file(state_path), corrupt);
+}
+
+TEST_F(PowerOnTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
+    InteractiveProgram tool({kTool});
+    const std::pair<const char *, const char *> steps[] = {
+        {"5 : 0~ 20mA \n", "2\n"},
+        {"Set AO value, between +/- 5V \n", "-1.25\n"},
+        {"\t For ZM-4704 Channel index 0~3  \n", "6\n"},
+        {"2 : Power on as last output value(Retentive \n", "1\n"},
+        {"Set a different AO value for Power On value , between +/- 5V \n", "0.5\n"},
+        {"And the Output will become 0.5000 V at CH 6 \n", "\n"},
+    };
+    for (const auto &[prompt, answer] : steps) {
+        ASSERT_TRUE(tool.wait_for_output(prompt)) << "never showed: " << prompt;
+        tool.answer(answer);
+    }
+    EXPECT_EQ(tool.finish().exit_status, 0);
+    EXPECT_EQ(channel(0, 6).output, -1.25f);
+    EXPECT_EQ(channel(0, 6).power_on_value, 0.5f);
+}
+
+#ifdef __linux__
+// The tool finds the module library by its file name and calls it by its C
+// names, so another library with the same interface serves in its place.
+class PowerOnToolWithAnotherLibrary : public ToolTest {
+protected:
+    std::filesystem::path log = directory.path() / "calls.log";
+    ScopedEnvironment library_path{"LD_LIBRARY_PATH", RECORDING_LIBRARY_DIR};
+    ScopedEnvironment call_log{"ZMOD4710_CALL_LOG", log.string()};
+
+    std::vector<std::string> calls() const {
+        std::ifstream file(log);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(file, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+TEST_F(PowerOnToolWithAnotherLibrary, MakesTheCallsOfPowerOnValueModeInOrder) {
+    run_transcript(kTool, "power_on/mode1_current");
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{"zmod4710_Init(0)", "zmod4710_SetPowerOnEnStatus(0, 1)",
+                                        "zmod4710_WriteAO(0, 0, 4, 12)",
+                                        "zmod4710_WritePowerOn_AO(0, 0, 4, 4)"}));
+    EXPECT_FALSE(std::filesystem::exists(state_path)) << "the simulated module was not used";
+}
+
+TEST_F(PowerOnToolWithAnotherLibrary, MakesTheCallsOfRetentiveModeInOrder) {
+    ScopedEnvironment slot{"ZMOD4710_RECORDING_SLOT", "2"};
+    const ProcessResult result = run_program({kTool}, "1\n2.5\n3\n2\n\n\n");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(calls(), (std::vector<std::string>{
+                           "zmod4710_Init(0)", "zmod4710_Init(1)", "zmod4710_Init(2)",
+                           "zmod4710_SetPowerOnEnStatus(2, 2)", "zmod4710_WriteAO(2, 3, 1, 2.5)"}));
+}
+#endif
+
+} // namespace
