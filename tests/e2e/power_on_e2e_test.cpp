@@ -2,8 +2,6 @@
 // module holds afterwards, and what the module library is asked.
 #include "tool_runner.hpp"
 
-#include <fstream>
-
 namespace {
 
 using namespace zmod4710_sim;
@@ -110,27 +108,11 @@ TEST_F(PowerOnTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
 }
 
 #ifdef __linux__
-// The tool finds the module library by its file name and calls it by its C
-// names, so another library with the same interface serves in its place.
-class PowerOnToolWithAnotherLibrary : public ToolTest {
-protected:
-    std::filesystem::path log = directory.path() / "calls.log";
-    ScopedEnvironment library_path{"LD_LIBRARY_PATH", RECORDING_LIBRARY_DIR};
-    ScopedEnvironment call_log{"ZMOD4710_CALL_LOG", log.string()};
-
-    std::vector<std::string> calls() const {
-        std::ifstream file(log);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
-};
+class PowerOnToolWithAnotherLibrary : public ToolTestWithRecordingLibrary {};
 
 TEST_F(PowerOnToolWithAnotherLibrary, MakesTheCallsOfPowerOnValueModeInOrder) {
     run_transcript(kTool, "power_on/mode1_current");
-    EXPECT_EQ(calls(),
+    EXPECT_EQ(recorded_calls(),
               (std::vector<std::string>{"zmod4710_Init(0)", "zmod4710_SetPowerOnEnStatus(0, 1)",
                                         "zmod4710_WriteAO(0, 0, 4, 12)",
                                         "zmod4710_WritePowerOn_AO(0, 0, 4, 4)"}));
@@ -141,9 +123,10 @@ TEST_F(PowerOnToolWithAnotherLibrary, MakesTheCallsOfRetentiveModeInOrder) {
     ScopedEnvironment slot{"ZMOD4710_RECORDING_SLOT", "2"};
     const ProcessResult result = run_program({kTool}, "1\n2.5\n3\n2\n\n\n");
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_EQ(calls(), (std::vector<std::string>{
-                           "zmod4710_Init(0)", "zmod4710_Init(1)", "zmod4710_Init(2)",
-                           "zmod4710_SetPowerOnEnStatus(2, 2)", "zmod4710_WriteAO(2, 3, 1, 2.5)"}));
+    EXPECT_EQ(recorded_calls(),
+              (std::vector<std::string>{"zmod4710_Init(0)", "zmod4710_Init(1)", "zmod4710_Init(2)",
+                                        "zmod4710_SetPowerOnEnStatus(2, 2)",
+                                        "zmod4710_WriteAO(2, 3, 1, 2.5)"}));
 }
 #endif
 

@@ -1,5 +1,7 @@
 #include "tool_runner.hpp"
 
+#include <fstream>
+
 std::string transcript_file(const std::string &name, const std::string &suffix) {
     return read_text_file(std::filesystem::path(TRANSCRIPT_DIR) / (name + suffix));
 }
@@ -21,3 +23,14 @@ ProcessResult ToolTest::run_transcript(const std::string &tool, const std::strin
     EXPECT_EQ(result.output, transcript_file(name, ".out")) << name;
     return result;
 }
+
+#ifdef __linux__
+std::vector<std::string> ToolTestWithRecordingLibrary::recorded_calls() const {
+    std::ifstream file(log);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+#endif

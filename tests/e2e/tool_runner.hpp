@@ -28,3 +28,17 @@ protected:
     // exit status 0.
     ProcessResult run_transcript(const std::string &tool, const std::string &name) const;
 };
+
+#ifdef __linux__
+// The tools find the module library by its file name and call it by its C
+// names, so another library with the same interface serves in its place: here
+// one that records each call it gets.
+class ToolTestWithRecordingLibrary : public ToolTest {
+protected:
+    std::filesystem::path log = directory.path() / "calls.log";
+    ScopedEnvironment library_path{"LD_LIBRARY_PATH", RECORDING_LIBRARY_DIR};
+    ScopedEnvironment call_log{"ZMOD4710_CALL_LOG", log.string()};
+
+    std::vector<std::string> recorded_calls() const;
+};
+#endif
