@@ -1,4 +1,4 @@
-install(TARGETS ao_power_on ao_basic_info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ao_power_on ao_basic_info zmod4710-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(NOT ZMOD4710_LIBRARY)
     install(TARGETS zmod4710
             RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}

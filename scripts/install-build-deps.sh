@@ -3,7 +3,7 @@
 # any is missing. Installing needs root; with everything present it needs nothing.
 set -eu
 
-packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev clang-format"
+packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev clang-format"
 
 missing=""
 for package in $packages; do

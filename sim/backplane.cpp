@@ -6,14 +6,24 @@ namespace zmod4710_sim {
 
 namespace {
 
-constexpr std::array<RangeLimits, kRangeCount> kRangeLimits = {{
-    {0.0f, 5.0f},    // 0 ~ 5V
-    {0.0f, 10.0f},   // 0 ~ 10V
-    {-5.0f, 5.0f},   // +/- 5V
-    {-10.0f, 10.0f}, // +/- 10V
-    {4.0f, 20.0f},   // 4 ~ 20mA
-    {0.0f, 20.0f},   // 0 ~ 20mA
+struct Range {
+    const char *name;
+    const char *unit;
+    RangeLimits limits;
+};
+
+constexpr std::array<Range, kRangeCount> kRanges = {{
+    {"0 ~ 5V", "V", {0.0f, 5.0f}},
+    {"0 ~ 10V", "V", {0.0f, 10.0f}},
+    {"+/- 5V", "V", {-5.0f, 5.0f}},
+    {"+/- 10V", "V", {-10.0f, 10.0f}},
+    {"4 ~ 20mA", "mA", {4.0f, 20.0f}},
+    {"0 ~ 20mA", "mA", {0.0f, 20.0f}},
 }};
+
+const Range &range_at(int range) {
+    return kRanges.at(static_cast<std::size_t>(range));
+}
 
 } // namespace
 
@@ -40,7 +50,15 @@ bool is_range_code(int range) {
 }
 
 RangeLimits range_limits(int range) {
-    return kRangeLimits.at(static_cast<std::size_t>(range));
+    return range_at(range).limits;
+}
+
+std::string range_name(int range) {
+    return range_at(range).name;
+}
+
+std::string range_unit(int range) {
+    return range_at(range).unit;
 }
 
 float clamp_to_range(int range, float value) {

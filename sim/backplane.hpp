@@ -58,6 +58,10 @@ bool operator==(const Backplane &a, const Backplane &b);
 bool is_range_code(int range);
 // Requires is_range_code(range).
 RangeLimits range_limits(int range);
+// "0 ~ 5V" ... "0 ~ 20mA", as the ranges are known to their users.
+std::string range_name(int range);
+// "V" for the voltage ranges, "mA" for the current ranges.
+std::string range_unit(int range);
 // What the converter outputs for value in range: the value, saturated at the range's ends.
 float clamp_to_range(int range, float value);
 

@@ -44,7 +44,8 @@ Backplane StateFile::load() const {
     try {
         return parse_backplane(*contents);
     } catch (const StateError &error) {
-        throw StateError(path_.string() + " is not a backplane state: " + error.what());
+        throw StateError(path_.string() +
+                         " is not a backplane state, and is left as it is: " + error.what());
     }
 }
 

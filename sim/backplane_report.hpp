@@ -1,0 +1,22 @@
+// The simulated backplane as a person reads it.
+#pragma once
+
+#include "backplane.hpp"
+#include "backplane_changes.hpp"
+
+#include <string>
+#include <vector>
+
+namespace zmod4710_sim {
+
+// "ZM-4710", "ZM-4704" or "module of another kind"
+std::string module_label(ModuleKind kind);
+
+// Each occupied slot with its module, firmware and power-on mode, and a table of
+// its channels; with_calibration adds each channel's gain and offset in every range.
+std::string describe_backplane(const Backplane &backplane, bool with_calibration);
+
+// One line for each analog-output module, and one for each channel that changed.
+std::string describe_power_cycle(const std::vector<ModulePowerUp> &report);
+
+} // namespace zmod4710_sim

@@ -1,0 +1,224 @@
+#include "sim_cli.hpp"
+
+#include "backplane_changes.hpp"
+#include "backplane_report.hpp"
+#include "state_file.hpp"
+#include "state_json.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace zmod4710_sim {
+
+namespace {
+
+constexpr const char *kProgram = "zmod4710-sim";
+constexpr int kDone = 0;
+constexpr int kRefused = 1;
+constexpr int kUsage = 2;
+
+struct Options {
+    std::string state;
+    bool json = false;
+    bool calibration = false;
+    int slot = 0;
+    int channel = 0;
+    int range = 0;
+    std::string module = "ZM-4710";
+    int firmware = kFactoryFirmware;
+    bool replace = false;
+    int gain = 0;
+    int offset = 0;
+};
+
+const char *const kFooter =
+    "The backplane lives in the file that --state names, else in $ZMOD4710_SIM_STATE, else in\n"
+    "$XDG_STATE_HOME/zmod4710-sim/backplane.json (~/.local/state/... without XDG_STATE_HOME).\n"
+    "Without a file it holds one ZM-4710 in slot 0, as from the factory.\n";
+
+// Each subcommand, when chosen, sets the action that the command line asks for.
+using Action = std::function<void(const StateFile &, std::ostream &)>;
+
+void add_show(CLI::App &app, Options &options, Action &action) {
+    CLI::App *show = app.add_subcommand(
+        "show", "Show each occupied slot: its module, firmware, power-on mode and channels");
+    show->add_flag("--json", options.json, "Print the backplane as JSON, for programs");
+    show->add_flag("--calibration", options.calibration,
+                   "Add each channel's gain and offset in all six ranges");
+    show->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out) {
+            const Backplane backplane = file.load();
+            if (options.json) {
+                out << format_backplane(backplane);
+                return;
+            }
+            out << "Backplane in " << file.path().string()
+                << (std::filesystem::exists(file.path()) ? "" : " (no file yet: factory state)")
+                << "\n\n"
+                << describe_backplane(backplane, options.calibration);
+        };
+    });
+}
+
+void add_power_cycle(CLI::App &app, Action &action) {
+    CLI::App *power_cycle_command = app.add_subcommand(
+        "power-cycle", "Power the controller off and on: channels take their power-on values "
+                       "(mode 1) or hold their outputs (mode 2)");
+    power_cycle_command->callback([&] {
+        action = [](const StateFile &file, std::ostream &out) {
+            std::vector<ModulePowerUp> report;
+            file.update([&](Backplane &backplane) {
+                report = power_cycle(backplane);
+                return true;
+            });
+            out << describe_power_cycle(report);
+        };
+    });
+}
+
+CLI::Option *add_slot(CLI::App &command, Options &options) {
+    return command.add_option("SLOT", options.slot, "Backplane slot, 0 to 7")
+        ->required()
+        ->check(CLI::Range(0, kSlotCount - 1));
+}
+
+void add_insert(CLI::App &app, Options &options, Action &action) {
+    CLI::App *insert = app.add_subcommand("insert", "Put a factory-fresh module in a slot");
+    add_slot(*insert, options);
+    insert->add_option("--module", options.module, "Kind of module (default ZM-4710)")
+        ->check(CLI::IsMember({"ZM-4710", "ZM-4704", "other"}));
+    insert->add_option("--firmware", options.firmware, "Firmware version, 0 to 32767 (default 3)")
+        ->check(CLI::Range(0, 32767));
+    insert->add_flag("--replace", options.replace, "Replace the module the slot holds");
+    insert->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out) {
+            const ModuleKind kind = *module_kind_named(options.module);
+            file.update([&](Backplane &backplane) {
+                insert_module(backplane, options.slot, kind,
+                              static_cast<std::int16_t>(options.firmware), options.replace);
+                return true;
+            });
+            out << "Slot " << options.slot << ": " << module_label(kind) << " inserted, firmware "
+                << options.firmware << "\n";
+        };
+    });
+}
+
+void add_remove(CLI::App &app, Options &options, Action &action) {
+    CLI::App *remove = app.add_subcommand("remove", "Take the module out of a slot");
+    add_slot(*remove, options);
+    remove->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out) {
+            Module removed;
+            file.update([&](Backplane &backplane) {
+                removed = remove_module(backplane, options.slot);
+                return true;
+            });
+            out << "Slot " << options.slot << ": " << module_label(removed.kind) << " removed\n";
+        };
+    });
+}
+
+void add_calibrate(CLI::App &app, Options &options, Action &action) {
+    CLI::App *calibrate = app.add_subcommand(
+        "calibrate", "Set one channel's calibration gain and offset for one range");
+    add_slot(*calibrate, options);
+    calibrate->add_option("CHANNEL", options.channel, "Channel, within the module's")
+        ->required()
+        ->check(CLI::NonNegativeNumber);
+    calibrate
+        ->add_option("RANGE", options.range,
+                     "Range code: 0 (0 ~ 5V), 1 (0 ~ 10V), 2 (+/- 5V), 3 (+/- 10V), 4 (4 ~ 20mA), "
+                     "5 (0 ~ 20mA)")
+        ->required()
+        ->check(CLI::Range(0, kRangeCount - 1));
+    calibrate->add_option("--gain", options.gain, "Gain, 0 to 65535")
+        ->required()
+        ->check(CLI::Range(0, 65535));
+    calibrate->add_option("--offset", options.offset, "Offset, -32768 to 32767")
+        ->required()
+        ->check(CLI::Range(-32768, 32767));
+    calibrate->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out) {
+            const Calibration calibration{static_cast<std::uint16_t>(options.gain),
+                                          static_cast<std::int16_t>(options.offset)};
+            Calibration before;
+            file.update([&](Backplane &backplane) {
+                before = set_calibration(backplane, options.slot, options.channel, options.range,
+                                         calibration);
+                return true;
+            });
+            out << "Slot " << options.slot << " CH " << options.channel << ", "
+                << range_name(options.range) << ": gain " << calibration.gain << ", offset "
+                << calibration.offset << " (was gain " << before.gain << ", offset "
+                << before.offset << ")\n";
+        };
+    });
+}
+
+void add_reset(CLI::App &app, Action &action) {
+    CLI::App *reset = app.add_subcommand(
+        "reset", "Go back to the factory backplane: one ZM-4710 in slot 0, outputs at 0");
+    reset->callback([&] {
+        action = [](const StateFile &file, std::ostream &out) {
+            file.update([](Backplane &backplane) {
+                backplane = factory_backplane();
+                return true;
+            });
+            out << "Backplane reset: a factory ZM-4710 in slot 0, every other slot empty\n";
+        };
+    });
+}
+
+void report(std::ostream &err, const std::string &message) {
+    err << kProgram << ": " << message << "\n";
+}
+
+} // namespace
+
+int run_sim_cli(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+    Options options;
+    Action action;
+    CLI::App app("See and change the simulated ZM-4710 backplane that the tools talk to.",
+                 kProgram);
+    app.footer(kFooter);
+    app.fallthrough();
+    app.require_subcommand(1);
+    app.add_option("--state", options.state, "State file of the backplane")->type_name("FILE");
+    add_show(app, options, action);
+    add_power_cycle(app, action);
+    add_insert(app, options, action);
+    add_remove(app, options, action);
+    add_calibrate(app, options, action);
+    add_reset(app, action);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &help) {
+        return app.exit(help, out, err);
+    } catch (const CLI::ParseError &error) {
+        const bool unknown_command = app.get_subcommands().empty() && !app.remaining().empty();
+        report(err, (unknown_command ? "unknown command: " + app.remaining().front()
+                                     : std::string(error.what())) +
+                        " (see " + kProgram + " --help)");
+        return kUsage;
+    }
+
+    try {
+        const StateFile file(options.state.empty() ? default_state_path()
+                                                   : std::filesystem::path(options.state));
+        action(file, out);
+    } catch (const StateError &error) {
+        report(err, error.what());
+        return kRefused;
+    } catch (const ChangeRefused &error) {
+        report(err, error.what());
+        return kRefused;
+    }
+    return kDone;
+}
+
+} // namespace zmod4710_sim

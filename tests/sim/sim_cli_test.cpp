@@ -1,0 +1,283 @@
+// zmod4710-sim's commands, run in-process on a state file of the test's own.
+#include "sim_cli.hpp"
+
+#include "backplane.hpp"
+#include "state_file.hpp"
+#include "state_json.hpp"
+#include "test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace zmod4710_sim {
+namespace {
+
+struct CliRun {
+    int status;
+    std::string output;
+    std::string errors;
+};
+
+class SimCli : public testing::Test {
+protected:
+    TemporaryDirectory directory;
+    std::filesystem::path path = directory.path() / "backplane.json";
+    ScopedEnvironment state{"ZMOD4710_SIM_STATE", path.string()};
+    StateFile file{path};
+
+    CliRun run(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "zmod4710-sim");
+        std::vector<const char *> argv;
+        for (const std::string &argument : arguments) {
+            argv.push_back(argument.c_str());
+        }
+        std::ostringstream out, err;
+        const int status = run_sim_cli(static_cast<int>(argv.size()), argv.data(), out, err);
+        return {status, out.str(), err.str()};
+    }
+
+    // A refusal: one line on standard error naming the program, nothing on
+    // standard output, and the file as it was.
+    void expect_refused(const std::vector<std::string> &arguments, int status,
+                        const std::string &reason) {
+        const std::string before = std::filesystem::exists(path) ? read_text_file(path) : "";
+        const CliRun result = run(arguments);
+        const std::string command = testing::PrintToString(arguments);
+        EXPECT_EQ(result.status, status) << command;
+        EXPECT_EQ(result.output, "") << command;
+        EXPECT_EQ(result.errors.rfind("zmod4710-sim: ", 0), 0u) << command << result.errors;
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+        EXPECT_NE(result.errors.find(reason), std::string::npos) << command << result.errors;
+        EXPECT_EQ(std::filesystem::exists(path) ? read_text_file(path) : "", before) << command;
+    }
+};
+
+Backplane busy_backplane() {
+    Backplane backplane = factory_backplane();
+    Module &module = *backplane.slots[0];
+    module.channels[0] = {4, 12.0f, 4, 4.0f, module.channels[0].calibration};
+    module.channels[3].range = 2;
+    module.channels[3].output = -2.5f;
+    backplane.slots[5] = factory_module(ModuleKind::zm4704, 12);
+    backplane.slots[5]->power_on_mode = kRetentive;
+    backplane.slots[5]->channels[1] = {1, 7.5f, 5, 20.0f, {}};
+    backplane.slots[6] = factory_module(ModuleKind::other, 1);
+    return backplane;
+}
+
+TEST_F(SimCli, ShowsEachOccupiedSlotWithItsChannels) {
+    file.store(busy_backplane());
+    const CliRun result = run({"show"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.errors, "");
+    EXPECT_EQ(result.output, "Backplane in " + path.string() +
+                                 "\n\n"
+                                 "Slot 0: ZM-4710, firmware 3, power-on mode 1 (power-on value)\n"
+                                 "  CH  Range             Output   Power-on range Power-on value\n"
+                                 "  0   4 ~ 20mA      12.0000 mA   4 ~ 20mA            4.0000 mA\n"
+                                 "  1   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "  2   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "  3   +/- 5V        -2.5000 V    0 ~ 5V              0.0000 V\n"
+                                 "  4   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "  5   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "  6   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "  7   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "\n"
+                                 "Slot 5: ZM-4704, firmware 12, power-on mode 2 (retentive)\n"
+                                 "  CH  Range             Output   Power-on range Power-on value\n"
+                                 "  0   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "  1   0 ~ 10V        7.5000 V    0 ~ 20mA           20.0000 mA\n"
+                                 "  2   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "  3   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                 "\n"
+                                 "Slot 6: module of another kind, firmware 1\n");
+}
+
+TEST_F(SimCli, ShowsCalibrationOnRequest) {
+    Backplane backplane;
+    backplane.slots[2] = factory_module(ModuleKind::zm4704);
+    backplane.slots[2]->channels[3].calibration[5] = {65535, -32768};
+    file.store(backplane);
+    const std::string output = run({"show", "--calibration"}).output;
+    EXPECT_NE(output.find("  Calibration, gain / offset:\n"
+                          "  CH  0 ~ 5V         0 ~ 10V        +/- 5V         +/- 10V        "
+                          "4 ~ 20mA       0 ~ 20mA\n"
+                          "  0   32468 / -15    32509 / -8     32550 / -1     32591 / 6      "
+                          "32632 / 13     32673 / -11\n"),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("\n  3   32759 / -7     32800 / 0      32841 / 7      32882 / 14     "
+                          "32923 / -10    65535 / -32768\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(run({"show"}).output.find("Calibration"), std::string::npos);
+}
+
+TEST_F(SimCli, ShowsTheFactoryBackplaneBeforeAnyFileExistsWithoutMakingOne) {
+    const CliRun result = run({"show"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output.substr(0, result.output.find('\n')),
+              "Backplane in " + path.string() + " (no file yet: factory state)");
+    EXPECT_NE(result.output.find("Slot 0: ZM-4710, firmware 3"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST_F(SimCli, ShowsJsonForPrograms) {
+    file.store(busy_backplane());
+    const CliRun result = run({"show", "--json"});
+    EXPECT_EQ(result.status, 0);
+    const nlohmann::ordered_json json = nlohmann::ordered_json::parse(result.output);
+    EXPECT_TRUE(backplane_from_json(json) == busy_backplane());
+    ASSERT_EQ(json["slots"].size(), 3u);
+    EXPECT_EQ(json["slots"][1]["slot"], 5);
+    EXPECT_EQ(json["slots"][1]["module"], "ZM-4704");
+    EXPECT_EQ(json["slots"][1]["power_on_mode"], 2);
+    EXPECT_EQ(json["slots"][2]["module"], "other");
+    const auto &channel = json["slots"][0]["channels"][0];
+    EXPECT_EQ(channel["channel"], 0);
+    EXPECT_EQ(channel["range"], 4);
+    EXPECT_EQ(channel["output"], 12.0);
+    EXPECT_EQ(channel["power_on_range"], 4);
+    EXPECT_EQ(channel["power_on_value"], 4.0);
+    EXPECT_EQ(channel["calibration"][0]["gain"], factory_calibration(0, 0).gain);
+}
+
+TEST_F(SimCli, PowerCycleGivesPowerOnValuesInMode1AndHoldsOutputsInMode2) {
+    file.store(busy_backplane());
+    const CliRun result = run({"power-cycle"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output,
+              "Slot 0, power-on mode 1 (power-on value): channels take their power-on values\n"
+              "  CH 0: 12.0000 mA in 4 ~ 20mA -> 4.0000 mA in 4 ~ 20mA\n"
+              "  CH 3: -2.5000 V in +/- 5V -> 0.0000 V in 0 ~ 5V\n"
+              "Slot 5, power-on mode 2 (retentive): every channel holds its last output\n");
+    const Backplane after = file.load();
+    EXPECT_EQ(after.slots[0]->channels[0].output, 4.0f);
+    EXPECT_EQ(after.slots[0]->channels[3].range, 0);
+    EXPECT_EQ(after.slots[0]->channels[3].output, 0.0f);
+    EXPECT_EQ(after.slots[5], busy_backplane().slots[5]);
+
+    EXPECT_EQ(run({"power-cycle"}).output,
+              "Slot 0, power-on mode 1 (power-on value): every channel already outputs its "
+              "power-on value\n"
+              "Slot 5, power-on mode 2 (retentive): every channel holds its last output\n");
+    file.store(Backplane{});
+    EXPECT_EQ(run({"power-cycle"}).output, "No analog-output module on the backplane.\n");
+}
+
+TEST_F(SimCli, InsertsAndRemovesModules) {
+    CliRun result = run({"insert", "5", "--module", "ZM-4704", "--firmware", "9"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "Slot 5: ZM-4704 inserted, firmware 9\n");
+    EXPECT_TRUE(file.load().slots[5] == factory_module(ModuleKind::zm4704, 9));
+
+    expect_refused({"insert", "5"}, 1, "slot 5 already holds a ZM-4704 (use --replace");
+    result = run({"insert", "5", "--replace", "--module", "other"});
+    EXPECT_EQ(result.output, "Slot 5: module of another kind inserted, firmware 3\n");
+    EXPECT_EQ(file.load().slots[5]->kind, ModuleKind::other);
+
+    result = run({"remove", "0"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output, "Slot 0: ZM-4710 removed\n");
+    EXPECT_FALSE(file.load().slots[0].has_value());
+    expect_refused({"remove", "0"}, 1, "slot 0 is empty");
+}
+
+TEST_F(SimCli, CalibratesOneChannelInOneRange) {
+    const CliRun result = run({"calibrate", "0", "1", "2", "--gain", "500", "--offset", "-12"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output,
+              "Slot 0 CH 1, +/- 5V: gain 500, offset -12 (was gain 32647, offset 12)\n");
+    const Backplane after = file.load();
+    EXPECT_EQ(after.slots[0]->channels[1].calibration[2], (Calibration{500, -12}));
+    EXPECT_EQ(after.slots[0]->channels[1].calibration[1], factory_calibration(1, 1));
+
+    run({"insert", "3", "--module", "ZM-4704"});
+    run({"insert", "4", "--module", "other"});
+    expect_refused({"calibrate", "3", "4", "0", "--gain", "1", "--offset", "1"}, 1,
+                   "the ZM-4704 in slot 3 has channels 0 to 3");
+    expect_refused({"calibrate", "4", "0", "0", "--gain", "1", "--offset", "1"}, 1,
+                   "slot 4 holds a module of another kind");
+    expect_refused({"calibrate", "7", "0", "0", "--gain", "1", "--offset", "1"}, 1,
+                   "slot 7 holds no module");
+}
+
+TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
+    file.store(busy_backplane());
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "A subcommand is required"},
+        {{"bogus"}, "unknown command: bogus"},
+        {{"show", "--bogus"}, "--bogus"},
+        {{"insert"}, "SLOT is required"},
+        {{"insert", "8"}, "SLOT"},
+        {{"insert", "-1"}, "SLOT"},
+        {{"insert", "x"}, "SLOT"},
+        {{"insert", "1", "--module", "ZM-9"}, "--module"},
+        {{"insert", "1", "--firmware", "40000"}, "--firmware"},
+        {{"remove", "8"}, "SLOT"},
+        {{"calibrate", "0", "1", "6", "--gain", "1", "--offset", "1"}, "RANGE"},
+        {{"calibrate", "0", "-1", "0", "--gain", "1", "--offset", "1"}, "CHANNEL"},
+        {{"calibrate", "0", "1", "0", "--gain", "65536", "--offset", "1"}, "--gain"},
+        {{"calibrate", "0", "1", "0", "--gain", "-1", "--offset", "1"}, "--gain"},
+        {{"calibrate", "0", "1", "0", "--gain", "1", "--offset", "32768"}, "--offset"},
+        {{"calibrate", "0", "1", "0", "--gain", "1"}, "--offset is required"},
+        {{"power-cycle", "now"}, "now"},
+    };
+    for (const auto &[arguments, reason] : cases) {
+        expect_refused(arguments, 2, reason);
+    }
+}
+
+TEST_F(SimCli, NeverOverwritesAStateFileItCannotParse) {
+    const std::string corrupt = "{\"slots\": [{\"slot\": 0, \"module\": \"ZM-4710\"}]}";
+    write_text_file(path, corrupt);
+    for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
+             {"show"},
+             {"show", "--json"},
+             {"power-cycle"},
+             {"insert", "1"},
+             {"remove", "0"},
+             {"calibrate", "0", "0", "0", "--gain", "1", "--offset", "1"},
+             {"reset"}}) {
+        expect_refused(arguments, 1, path.string() + " is not a backplane state");
+    }
+    EXPECT_EQ(read_text_file(path), corrupt);
+}
+
+TEST_F(SimCli, ResetGivesTheFactoryBackplane) {
+    file.store(busy_backplane());
+    const CliRun result = run({"reset"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.output,
+              "Backplane reset: a factory ZM-4710 in slot 0, every other slot empty\n");
+    EXPECT_TRUE(file.load() == factory_backplane());
+}
+
+TEST_F(SimCli, TheStateOptionNamesAnotherFile) {
+    const std::filesystem::path other = directory.path() / "other.json";
+    EXPECT_EQ(run({"--state", other.string(), "insert", "2"}).status, 0);
+    EXPECT_EQ(run({"remove", "0", "--state", other.string()}).status, 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    const Backplane changed = StateFile(other).load();
+    EXPECT_TRUE(changed.slots[2].has_value());
+    EXPECT_FALSE(changed.slots[0].has_value());
+}
+
+TEST_F(SimCli, HelpsWithTheProgramAndEveryCommand) {
+    const CliRun program = run({"--help"});
+    EXPECT_EQ(program.status, 0);
+    for (const char *command : {"show", "power-cycle", "insert", "remove", "calibrate", "reset"}) {
+        EXPECT_NE(program.output.find(std::string("\n  ") + command + " "), std::string::npos)
+            << command;
+        const CliRun help = run({command, "--help"});
+        EXPECT_EQ(help.status, 0) << command;
+        EXPECT_NE(help.output.find(std::string("Usage: zmod4710-sim ") + command),
+                  std::string::npos)
+            << help.output;
+    }
+    EXPECT_NE(program.output.find("ZMOD4710_SIM_STATE"), std::string::npos);
+}
+
+} // namespace
+} // namespace zmod4710_sim
