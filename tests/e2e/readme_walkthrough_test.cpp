@@ -1,0 +1,74 @@
+// README's walk-through, run command by command: each must print what README
+// says it prints, so the walk-through stays true as the programs change.
+#include "tool_runner.hpp"
+
+#include <sstream>
+
+namespace {
+
+const std::string kReadmeStatePath = "/tmp/zmod4710-demo/backplane.json";
+
+struct Step {
+    std::string command;
+    std::string expected;
+};
+
+// The "$ command" lines of the console blocks between the walk-through's
+// markers, each with the lines that follow it as what it prints.
+std::vector<Step> walkthrough_steps(const std::string &readme) {
+    const std::size_t begin = readme.find("<!-- walk-through");
+    const std::size_t end = readme.find("<!-- end of walk-through -->");
+    std::vector<Step> steps;
+    if (begin == std::string::npos || end == std::string::npos) {
+        return steps;
+    }
+    std::istringstream lines(readme.substr(begin, end - begin));
+    bool in_console = false;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("```", 0) == 0) {
+            in_console = !in_console && line == "```console";
+        } else if (in_console && line.rfind("$ ", 0) == 0) {
+            steps.push_back({line.substr(2), ""});
+        } else if (in_console && !steps.empty()) {
+            steps.back().expected += line + "\n";
+        }
+    }
+    return steps;
+}
+
+// README leaves out the blank that ends most of the tools' lines.
+std::string without_trailing_blanks(const std::string &text) {
+    std::istringstream lines(text);
+    std::string result;
+    for (std::string line; std::getline(lines, line);) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        result += line + "\n";
+    }
+    return result;
+}
+
+std::string replaced(std::string text, const std::string &from, const std::string &to) {
+    for (std::size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+class ReadmeWalkthrough : public ToolTest {};
+
+TEST_F(ReadmeWalkthrough, PrintsWhatReadmeSaysItPrints) {
+    const std::vector<Step> steps = walkthrough_steps(read_text_file(README_PATH));
+    ASSERT_GE(steps.size(), 10u) << "the walk-through's commands were not found in README";
+    for (const Step &step : steps) {
+        const std::string command = replaced(step.command, kReadmeStatePath, state_path.string());
+        const ProcessResult result = run_program(
+            {"/bin/sh", "-c", "cd '" + std::string(PROGRAM_DIR) + "' && " + command}, "");
+        EXPECT_EQ(result.exit_status, 0) << step.command;
+        EXPECT_EQ(without_trailing_blanks(result.output),
+                  replaced(step.expected, kReadmeStatePath, state_path.string()))
+            << step.command;
+    }
+}
+
+} // namespace
