@@ -58,7 +58,7 @@ TEST_F(BasicInfoTool, WithoutAModuleSaysSo) {
 }
 
 TEST_F(BasicInfoTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
-    InteractiveProgram tool({kTool});
+    ChildProcess tool({kTool});
     const std::pair<const char *, const char *> steps[] = {
         {"5 : 0 ~ 20mA \n", "4\n"},
         {"Set AO value, between 4 ~ 20mA \n", "6\n"},
@@ -67,7 +67,7 @@ TEST_F(BasicInfoTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
     };
     for (const auto &[prompt, answer] : steps) {
         ASSERT_TRUE(tool.wait_for_output(prompt)) << "never showed: " << prompt;
-        tool.answer(answer);
+        tool.write_input(answer);
     }
     EXPECT_EQ(tool.finish().exit_status, 0);
     EXPECT_EQ(channel(0, 5).output, 6.0f);

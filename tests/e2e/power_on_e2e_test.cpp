@@ -89,7 +89,7 @@ TEST_F(PowerOnTool, AnUnreadableStateFileLooksLikeNoModuleAndIsLeftAsItWas) {
 }
 
 TEST_F(PowerOnTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
-    InteractiveProgram tool({kTool});
+    ChildProcess tool({kTool});
     const std::pair<const char *, const char *> steps[] = {
         {"5 : 0~ 20mA \n", "2\n"},
         {"Set AO value, between +/- 5V \n", "-1.25\n"},
@@ -100,7 +100,7 @@ TEST_F(PowerOnTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
     };
     for (const auto &[prompt, answer] : steps) {
         ASSERT_TRUE(tool.wait_for_output(prompt)) << "never showed: " << prompt;
-        tool.answer(answer);
+        tool.write_input(answer);
     }
     EXPECT_EQ(tool.finish().exit_status, 0);
     EXPECT_EQ(channel(0, 6).output, -1.25f);

@@ -10,11 +10,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace zmod4710_sim {
 namespace {
+
+const std::string kProbe = SIM_LIBRARY_PROBE_PATH;
 
 class SimulatedLibrary : public testing::Test {
 protected:
@@ -120,18 +120,7 @@ TEST_F(SimulatedLibrary, InitAnswersOnlyForAnAnalogOutputModule) {
 }
 
 TEST_F(SimulatedLibrary, RefusesCallsOnASlotWhoseInitHasNotSucceeded) {
-    const ProcessResult result = run_in_child([] {
-        unsigned short gain = 0;
-        short offset = 0;
-        short firmware = 0;
-        const bool refused = zmod4710_WriteAO(0, 0, 0, 1.0f) != 0 &&
-                             zmod4710_SetPowerOnEnStatus(0, 2) != 0 &&
-                             zmod4710_WritePowerOn_AO(0, 0, 0, 1.0f) != 0 &&
-                             zmod4710_ReadAO_GainOffset(0, 0, 0, &gain, &offset) != 0 &&
-                             zmod4710_GetFirmwareVersion(0, &firmware) != 0 &&
-                             zmod4710_Init(1) != 0 && zmod4710_WriteAO(1, 0, 0, 1.0f) != 0;
-        return refused ? 0 : 1;
-    });
+    const ProcessResult result = run_program({kProbe, "uninitialised"}, "");
     EXPECT_EQ(result.exit_status, 0);
     EXPECT_FALSE(std::filesystem::exists(path));
 }
@@ -147,13 +136,7 @@ TEST_F(SimulatedLibrary, ReportsAnUnreadableStateOnceAndLeavesTheFileAsItWas) {
     std::filesystem::create_directories(path.parent_path());
     const std::string corrupt = "{ \"slots\": [ { \"slot\": 0, \"module\": \"ZM-47";
     write_text_file(path, corrupt);
-    const ProcessResult result = run_in_child([] {
-        int answered = 0;
-        for (int slot = 0; slot < kSlotCount; ++slot) {
-            answered += zmod4710_Init(slot) == 0;
-        }
-        return answered;
-    });
+    const ProcessResult result = run_program({kProbe, "scan"}, "");
     EXPECT_EQ(result.exit_status, 0) << "no slot answers";
     EXPECT_EQ(result.output, "") << "standard output belongs to the tools";
     ASSERT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
@@ -166,9 +149,7 @@ TEST_F(SimulatedLibrary, RefusesWritesOnceTheFileTurnsUnreadable) {
     std::filesystem::create_directories(path.parent_path());
     const std::string corrupt = "not json at all";
     write_text_file(path, corrupt);
-    const ProcessResult result = run_in_child(
-        [] { return zmod4710_Init(0) != 0 && zmod4710_WriteAO(0, 0, 0, 1.0f) != 0 ? 0 : 1; });
-    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(run_program({kProbe, "scan"}, "").exit_status, 0) << "no slot answers";
     EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0) << "after a successful Init too";
     EXPECT_NE(zmod4710_SetPowerOnEnStatus(0, 2), 0);
     EXPECT_EQ(read_text_file(path), corrupt);
@@ -185,23 +166,14 @@ TEST_F(SimulatedLibrary, AnswersItsVersionAndBuildDate) {
 TEST_F(SimulatedLibrary, LosesNoWriteWhenProgramsWriteAtOnce) {
     constexpr int kWriters = 8;
     constexpr int kWritesEach = 40;
-    std::vector<pid_t> writers;
+    std::vector<std::unique_ptr<ChildProcess>> writers;
     for (int channel = 0; channel < kWriters; ++channel) {
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            int failures = zmod4710_Init(0) != 0;
-            for (int write = 1; write <= kWritesEach; ++write) {
-                failures += zmod4710_WriteAO(0, channel, 1, static_cast<float>(write) / 8) != 0;
-            }
-            ::_exit(failures == 0 ? 0 : 1);
-        }
-        writers.push_back(child);
+        writers.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{
+            kProbe, "write", std::to_string(channel), std::to_string(kWritesEach)}));
     }
-    for (pid_t writer : writers) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(writer, &status, 0), writer);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (const auto &writer : writers) {
+        const ProcessResult result = writer->finish();
+        EXPECT_EQ(result.exit_status, 0) << result.errors;
     }
     const Backplane backplane = file.load();
     for (int channel = 0; channel < kWriters; ++channel) {

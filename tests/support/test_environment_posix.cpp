@@ -1,12 +1,11 @@
+// Starting and talking to programs, and the environment, on POSIX systems.
 #include "test_environment.hpp"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +14,13 @@ namespace {
 
 [[noreturn]] void fail(const std::string &what) {
     throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void close_if_open(int &descriptor) {
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        descriptor = -1;
+    }
 }
 
 struct Pipe {
@@ -30,87 +36,26 @@ struct Pipe {
     }
 };
 
-void close_if_open(int &descriptor) {
-    if (descriptor >= 0) {
-        ::close(descriptor);
-        descriptor = -1;
+// The emulator, if any, that programs built for another machine run through:
+// ZMOD4710_TEST_LAUNCHER, its words separated by ';'.
+std::vector<std::string> launcher() {
+    std::vector<std::string> words;
+    const char *value = std::getenv("ZMOD4710_TEST_LAUNCHER");
+    std::string rest = value != nullptr ? value : "";
+    while (!rest.empty()) {
+        const std::size_t end = rest.find(';');
+        words.push_back(rest.substr(0, end));
+        rest = end == std::string::npos ? "" : rest.substr(end + 1);
     }
+    return words;
 }
 
-// Feeds input to the child on input_end and collects what it writes on
-// output_end and error_end (each -1 when there is none) until both close or the
-// time is up; then reaps it. Closes the descriptors it is given.
-ProcessResult talk_to_child(pid_t child, int input_end, const std::string &input, int output_end,
-                            int error_end, std::chrono::seconds timeout) {
-    ProcessResult result;
-    std::size_t written = 0;
-    if (input.empty()) {
-        close_if_open(input_end);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (output_end >= 0 || error_end >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            result.timed_out = true;
-            ::kill(child, SIGKILL);
-            break;
-        }
-        pollfd fds[3] = {{output_end, POLLIN, 0}, {error_end, POLLIN, 0}, {input_end, POLLOUT, 0}};
-        if (::poll(fds, 3, static_cast<int>(left.count())) < 0 && errno != EINTR) {
-            fail("poll");
-        }
-        if (fds[2].revents != 0) {
-            const ssize_t count =
-                ::write(input_end, input.data() + written, input.size() - written);
-            if (count > 0) {
-                written += static_cast<std::size_t>(count);
-            }
-            if (count < 0 || written == input.size()) {
-                close_if_open(input_end);
-            }
-        }
-        int *ends[2] = {&output_end, &error_end};
-        std::string *texts[2] = {&result.output, &result.errors};
-        for (int stream = 0; stream < 2; ++stream) {
-            if (fds[stream].revents != 0) {
-                char buffer[4096];
-                const ssize_t count = ::read(*ends[stream], buffer, sizeof buffer);
-                if (count > 0) {
-                    texts[stream]->append(buffer, static_cast<std::size_t>(count));
-                } else {
-                    close_if_open(*ends[stream]);
-                }
-            }
-        }
-    }
-    close_if_open(input_end);
-    close_if_open(output_end);
-    close_if_open(error_end);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status) && !result.timed_out) {
-        result.exit_status = WEXITSTATUS(status);
-    }
-    return result;
-}
-
-// The parent's side of a child started with become_child.
-ProcessResult talk_to_child(pid_t child, Pipe &in, Pipe &out, Pipe &err, const std::string &input,
-                            std::chrono::seconds timeout) {
-    close_if_open(in.read_end);
-    close_if_open(out.write_end);
-    close_if_open(err.write_end);
-    return talk_to_child(child, in.write_end, input, out.read_end, err.read_end, timeout);
-}
-
-void become_child(Pipe &in, Pipe &out, Pipe &err);
-
-[[noreturn]] void execute(const std::vector<std::string> &arguments) {
+[[noreturn]] void execute(std::vector<std::string> arguments) {
+    std::vector<std::string> command = launcher();
+    command.insert(command.end(), arguments.begin(), arguments.end());
     std::vector<char *> argv;
-    for (const std::string &argument : arguments) {
-        argv.push_back(const_cast<char *>(argument.c_str()));
+    for (std::string &argument : command) {
+        argv.push_back(argument.data());
     }
     argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
@@ -118,30 +63,134 @@ void become_child(Pipe &in, Pipe &out, Pipe &err);
     ::_exit(127);
 }
 
-void become_child(Pipe &in, Pipe &out, Pipe &err) {
-    ::dup2(in.read_end, STDIN_FILENO);
-    ::dup2(out.write_end, STDOUT_FILENO);
-    ::dup2(err.write_end, STDERR_FILENO);
-    for (int descriptor :
-         {in.read_end, in.write_end, out.read_end, out.write_end, err.read_end, err.write_end}) {
-        ::close(descriptor);
+// Reads what is there on descriptor into text; closes it at its end.
+void read_available(int &descriptor, std::string &text) {
+    char buffer[4096];
+    const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+    if (count > 0) {
+        text.append(buffer, static_cast<std::size_t>(count));
+    } else if (count == 0 || errno != EINTR) {
+        close_if_open(descriptor);
     }
+}
+
+int milliseconds_until(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
 } // namespace
 
-TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "zmod4710-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        fail("mkdtemp");
+struct ChildProcess::Platform {
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+    int errors = -1;
+};
+
+ChildProcess::ChildProcess(const std::vector<std::string> &arguments)
+    : platform_(std::make_unique<Platform>()) {
+    // A program that ends without reading all its input must not take the test down with it.
+    std::signal(SIGPIPE, SIG_IGN);
+    Pipe in, out, err;
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        fail("fork");
     }
-    path_ = pattern;
+    if (pid == 0) {
+        ::dup2(in.read_end, STDIN_FILENO);
+        ::dup2(out.write_end, STDOUT_FILENO);
+        ::dup2(err.write_end, STDERR_FILENO);
+        for (int descriptor : {in.read_end, in.write_end, out.read_end, out.write_end, err.read_end,
+                               err.write_end}) {
+            ::close(descriptor);
+        }
+        execute(arguments);
+    }
+    ::close(in.read_end);
+    ::close(out.write_end);
+    ::close(err.write_end);
+    platform_->pid = pid;
+    platform_->input = in.write_end;
+    platform_->output = out.read_end;
+    platform_->errors = err.read_end;
 }
 
-TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
+ChildProcess::~ChildProcess() {
+    if (platform_->pid > 0) {
+        kill();
+        finish();
+    }
+}
+
+void ChildProcess::write_input(const std::string &text) {
+    std::size_t written = 0;
+    while (platform_->input >= 0 && written < text.size()) {
+        const ssize_t count =
+            ::write(platform_->input, text.data() + written, text.size() - written);
+        if (count > 0) {
+            written += static_cast<std::size_t>(count);
+        } else if (errno != EINTR) {
+            close_if_open(platform_->input); // it has stopped reading
+        }
+    }
+}
+
+void ChildProcess::close_input() {
+    close_if_open(platform_->input);
+}
+
+bool ChildProcess::wait_for_output(const std::string &text, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (as_text(output_).find(text) == std::string::npos) {
+        pollfd readable = {platform_->output, POLLIN, 0};
+        if (platform_->output < 0 || ::poll(&readable, 1, milliseconds_until(deadline)) <= 0) {
+            return false;
+        }
+        read_available(platform_->output, output_);
+    }
+    return true;
+}
+
+void ChildProcess::kill() {
+    if (platform_->pid > 0) {
+        ::kill(platform_->pid, SIGKILL);
+    }
+}
+
+ProcessResult ChildProcess::finish(std::chrono::seconds timeout) {
+    close_input();
+    ProcessResult result;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (platform_->output >= 0 || platform_->errors >= 0) {
+        pollfd fds[2] = {{platform_->output, POLLIN, 0}, {platform_->errors, POLLIN, 0}};
+        const int wait = milliseconds_until(deadline);
+        if (wait == 0 || (::poll(fds, 2, wait) < 0 && errno != EINTR)) {
+            result.timed_out = wait == 0;
+            kill();
+            break;
+        }
+        if (fds[0].revents != 0) {
+            read_available(platform_->output, output_);
+        }
+        if (fds[1].revents != 0) {
+            read_available(platform_->errors, errors_);
+        }
+    }
+    close_if_open(platform_->output);
+    close_if_open(platform_->errors);
+    int status = 0;
+    while (::waitpid(platform_->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    platform_->pid = -1;
+    if (WIFEXITED(status) && !result.timed_out) {
+        result.exit_status = WEXITSTATUS(status);
+    }
+    result.output = as_text(output_);
+    result.errors = as_text(errors_);
+    return result;
 }
 
 ScopedEnvironment::ScopedEnvironment(std::string name, const std::optional<std::string> &value)
@@ -161,122 +210,5 @@ ScopedEnvironment::~ScopedEnvironment() {
         ::setenv(name_.c_str(), previous_->c_str(), 1);
     } else {
         ::unsetenv(name_.c_str());
-    }
-}
-
-ProcessResult run_program(const std::vector<std::string> &arguments, const std::string &input,
-                          std::chrono::seconds timeout) {
-    // A program that ends without reading all its input must not take the test down with it.
-    std::signal(SIGPIPE, SIG_IGN);
-    Pipe in, out, err;
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        fail("fork");
-    }
-    if (child == 0) {
-        become_child(in, out, err);
-        execute(arguments);
-    }
-    return talk_to_child(child, in, out, err, input, timeout);
-}
-
-ProcessResult run_in_child(const std::function<int()> &body, std::chrono::seconds timeout) {
-    Pipe in, out, err;
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    if (child < 0) {
-        fail("fork");
-    }
-    if (child == 0) {
-        become_child(in, out, err);
-        int status = 125;
-        try {
-            status = body();
-        } catch (...) {
-        }
-        std::fflush(nullptr);
-        ::_exit(status);
-    }
-    return talk_to_child(child, in, out, err, "", timeout);
-}
-
-InteractiveProgram::InteractiveProgram(const std::vector<std::string> &arguments) {
-    std::signal(SIGPIPE, SIG_IGN);
-    Pipe in, out;
-    std::fflush(nullptr);
-    pid_ = ::fork();
-    if (pid_ < 0) {
-        fail("fork");
-    }
-    if (pid_ == 0) {
-        ::dup2(in.read_end, STDIN_FILENO);
-        ::dup2(out.write_end, STDOUT_FILENO);
-        for (int descriptor : {in.read_end, in.write_end, out.read_end, out.write_end}) {
-            ::close(descriptor);
-        }
-        execute(arguments);
-    }
-    ::close(in.read_end);
-    ::close(out.write_end);
-    input_ = in.write_end;
-    output_ = out.read_end;
-}
-
-InteractiveProgram::~InteractiveProgram() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        finish();
-    }
-}
-
-bool InteractiveProgram::wait_for_output(const std::string &text,
-                                         std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (shown_.find(text) == std::string::npos) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd readable = {output_, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) {
-            return false;
-        }
-        char buffer[4096];
-        const ssize_t count = ::read(output_, buffer, sizeof buffer);
-        if (count <= 0) {
-            return false;
-        }
-        shown_.append(buffer, static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
-void InteractiveProgram::answer(const std::string &text) {
-    if (::write(input_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        fail("write to the program");
-    }
-}
-
-ProcessResult InteractiveProgram::finish(std::chrono::seconds timeout) {
-    ProcessResult result = talk_to_child(pid_, input_, "", output_, -1, timeout);
-    result.output = shown_ + result.output;
-    pid_ = -1;
-    return result;
-}
-
-std::string read_text_file(const std::filesystem::path &path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path.string());
-    }
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-void write_text_file(const std::filesystem::path &path, const std::string &text) {
-    std::ofstream file(path, std::ios::binary);
-    file << text;
-    if (!file.flush()) {
-        throw std::runtime_error("cannot write " + path.string());
     }
 }

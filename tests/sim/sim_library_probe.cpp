@@ -1,0 +1,61 @@
+// Calls the simulated module library from a process of its own, for the tests
+// that need a fresh process or several at once.
+//
+//   sim_library_probe scan                 Init on slots 0 to 7; the exit status
+//                                          is the number of slots that answered
+//   sim_library_probe uninitialised        exit 0 when every call on slots whose
+//                                          Init did not succeed is refused
+//   sim_library_probe write CHANNEL COUNT  Init(0), then COUNT writes of 1/8,
+//                                          2/8, ... in range 1 to CHANNEL; the
+//                                          exit status is the number that failed
+#include "zmod4710.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+int scan() {
+    int answered = 0;
+    for (int slot = 0; slot < 8; ++slot) {
+        answered += zmod4710_Init(slot) == 0 ? 1 : 0;
+    }
+    return answered;
+}
+
+int call_uninitialised_slots() {
+    unsigned short gain = 0;
+    short offset = 0;
+    short firmware = 0;
+    const bool refused = zmod4710_WriteAO(0, 0, 0, 1.0f) != 0 &&
+                         zmod4710_SetPowerOnEnStatus(0, 2) != 0 &&
+                         zmod4710_WritePowerOn_AO(0, 0, 0, 1.0f) != 0 &&
+                         zmod4710_ReadAO_GainOffset(0, 0, 0, &gain, &offset) != 0 &&
+                         zmod4710_GetFirmwareVersion(0, &firmware) != 0 && zmod4710_Init(1) != 0 &&
+                         zmod4710_WriteAO(1, 0, 0, 1.0f) != 0;
+    return refused ? 0 : 1;
+}
+
+int write_channel(int channel, int count) {
+    int failures = zmod4710_Init(0) != 0 ? 1 : 0;
+    for (int write = 1; write <= count; ++write) {
+        failures += zmod4710_WriteAO(0, channel, 1, static_cast<float>(write) / 8) != 0 ? 1 : 0;
+    }
+    return failures < 100 ? failures : 100;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "scan") {
+        return scan();
+    }
+    if (command == "uninitialised") {
+        return call_uninitialised_slots();
+    }
+    if (command == "write" && argc == 4) {
+        return write_channel(std::atoi(argv[2]), std::atoi(argv[3]));
+    }
+    return 125;
+}
