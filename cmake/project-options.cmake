@@ -33,3 +33,11 @@ function(zmod4710_tool target)
         set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
     endif()
 endfunction()
+
+# The module library's file is libzmod4710.so, and on Windows zmod4710.dll, not
+# MinGW's libzmod4710.dll: the name the tools import it by.
+function(zmod4710_library_file_name target)
+    if(WIN32)
+        set_target_properties(${target} PROPERTIES PREFIX "")
+    endif()
+endfunction()

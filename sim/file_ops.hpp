@@ -20,7 +20,11 @@ public:
     ExclusiveFileLock &operator=(const ExclusiveFileLock &) = delete;
 
 private:
+#ifdef _WIN32
+    void *handle_;
+#else
     int descriptor_;
+#endif
 };
 
 // The whole file, or nothing when it does not exist. Throws StateError when it

@@ -23,6 +23,12 @@ std::filesystem::path default_state_path() {
         return state;
     }
     const std::filesystem::path relative = std::filesystem::path("zmod4710-sim") / "backplane.json";
+#ifdef _WIN32
+    if (const char *local = environment("LOCALAPPDATA")) {
+        return std::filesystem::path(local) / relative;
+    }
+    throw StateError("no place for the simulated module's state: set ZMOD4710_SIM_STATE");
+#else
     // A relative XDG_STATE_HOME is to be ignored, as the base directory rules say.
     if (const char *xdg = environment("XDG_STATE_HOME");
         xdg && std::filesystem::path(xdg).is_absolute()) {
@@ -32,6 +38,7 @@ std::filesystem::path default_state_path() {
         return std::filesystem::path(home) / ".local" / "state" / relative;
     }
     throw StateError("no place for the simulated module's state: set ZMOD4710_SIM_STATE or HOME");
+#endif
 }
 
 StateFile::StateFile(std::filesystem::path path) : path_(std::move(path)) {}

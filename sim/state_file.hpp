@@ -9,7 +9,9 @@
 namespace zmod4710_sim {
 
 // $ZMOD4710_SIM_STATE, else $XDG_STATE_HOME/zmod4710-sim/backplane.json, else
-// ~/.local/state/zmod4710-sim/backplane.json. Throws StateError when none can be named.
+// ~/.local/state/zmod4710-sim/backplane.json; on Windows, $ZMOD4710_SIM_STATE,
+// else %LOCALAPPDATA%\zmod4710-sim\backplane.json. Throws StateError when none
+// can be named.
 std::filesystem::path default_state_path();
 
 class StateFile {

@@ -58,6 +58,9 @@ std::string replaced(std::string text, const std::string &from, const std::strin
 class ReadmeWalkthrough : public ToolTest {};
 
 TEST_F(ReadmeWalkthrough, PrintsWhatReadmeSaysItPrints) {
+#ifdef ZMOD4710_CROSS_BUILD
+    GTEST_SKIP() << "the walk-through's shell runs this machine's programs, not a cross build's";
+#endif
     const std::vector<Step> steps = walkthrough_steps(read_text_file(README_PATH));
     ASSERT_GE(steps.size(), 10u) << "the walk-through's commands were not found in README";
     for (const Step &step : steps) {

@@ -151,6 +151,17 @@ TEST(RangeLimits, ClampAtTheEndsOfEachRange) {
     }
 }
 
+#ifdef _WIN32
+TEST(DefaultStatePath, PrefersTheVariableThenLocalAppData) {
+    ScopedEnvironment local("LOCALAPPDATA", "C:\\Users\\me\\AppData\\Local");
+    {
+        ScopedEnvironment state("ZMOD4710_SIM_STATE", "D:\\mine.json");
+        EXPECT_EQ(default_state_path(), "D:\\mine.json");
+    }
+    ScopedEnvironment state("ZMOD4710_SIM_STATE", std::nullopt);
+    EXPECT_EQ(default_state_path(), "C:\\Users\\me\\AppData\\Local\\zmod4710-sim\\backplane.json");
+}
+#else
 TEST(DefaultStatePath, PrefersTheVariableThenXdgStateHomeThenHome) {
     ScopedEnvironment home("HOME", "/home/user");
     {
@@ -170,6 +181,7 @@ TEST(DefaultStatePath, PrefersTheVariableThenXdgStateHomeThenHome) {
         EXPECT_EQ(default_state_path(), "/home/user/.local/state/zmod4710-sim/backplane.json");
     }
 }
+#endif
 
 TEST(StateFile, WithoutAFileHoldsTheFactoryBackplaneAndCreatesNothingUntilAWrite) {
     TemporaryDirectory directory;
