@@ -3,7 +3,10 @@
 # any is missing. Installing needs root; with everything present it needs nothing.
 set -eu
 
-packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev clang-format"
+# The native build and its tests; the Windows build, run under wine; the 32-bit
+# ARM build, run under qemu-arm (both build GoogleTest from Debian's sources).
+packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev clang-format
+g++-mingw-w64-x86-64 wine wine64 g++-arm-linux-gnueabihf qemu-user googletest"
 
 missing=""
 for package in $packages; do
