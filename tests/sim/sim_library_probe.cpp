@@ -5,11 +5,18 @@
 //                                          is the number of slots that answered
 //   sim_library_probe uninitialised        exit 0 when every call on slots whose
 //                                          Init did not succeed is refused
-//   sim_library_probe write CHANNEL COUNT  Init(0), then COUNT writes of 1/8,
-//                                          2/8, ... in range 1 to CHANNEL; the
-//                                          exit status is the number that failed
+//   sim_library_probe write SLOT CHANNEL COUNT [FIRST]
+//                                          Init(SLOT), then the values
+//                                          write_value(FIRST + 1) ... write_value(
+//                                          FIRST + COUNT) in range 1 to CHANNEL,
+//                                          each announced on standard output
+//                                          before it is written; the exit status
+//                                          is the number of calls that failed
+#include "sim_library_probe.hpp"
+
 #include "zmod4710.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -36,10 +43,12 @@ int call_uninitialised_slots() {
     return refused ? 0 : 1;
 }
 
-int write_channel(int channel, int count) {
-    int failures = zmod4710_Init(0) != 0 ? 1 : 0;
-    for (int write = 1; write <= count; ++write) {
-        failures += zmod4710_WriteAO(0, channel, 1, static_cast<float>(write) / 8) != 0 ? 1 : 0;
+int write_channel(int slot, int channel, int count, int first) {
+    int failures = zmod4710_Init(slot) != 0 ? 1 : 0;
+    for (int write = first + 1; write <= first + count; ++write) {
+        std::printf("%d\n", write);
+        std::fflush(stdout);
+        failures += zmod4710_WriteAO(slot, channel, 1, write_value(write)) != 0 ? 1 : 0;
     }
     return failures < 100 ? failures : 100;
 }
@@ -54,8 +63,9 @@ int main(int argc, char **argv) {
     if (command == "uninitialised") {
         return call_uninitialised_slots();
     }
-    if (command == "write" && argc == 4) {
-        return write_channel(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (command == "write" && (argc == 5 || argc == 6)) {
+        return write_channel(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                             argc == 6 ? std::atoi(argv[5]) : 0);
     }
     return 125;
 }

@@ -163,25 +163,5 @@ TEST_F(SimulatedLibrary, AnswersItsVersionAndBuildDate) {
     EXPECT_STREQ(date, "2026-12-08");
 }
 
-TEST_F(SimulatedLibrary, LosesNoWriteWhenProgramsWriteAtOnce) {
-    constexpr int kWriters = 8;
-    constexpr int kWritesEach = 40;
-    std::vector<std::unique_ptr<ChildProcess>> writers;
-    for (int channel = 0; channel < kWriters; ++channel) {
-        writers.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{
-            kProbe, "write", std::to_string(channel), std::to_string(kWritesEach)}));
-    }
-    for (const auto &writer : writers) {
-        const ProcessResult result = writer->finish();
-        EXPECT_EQ(result.exit_status, 0) << result.errors;
-    }
-    const Backplane backplane = file.load();
-    for (int channel = 0; channel < kWriters; ++channel) {
-        EXPECT_EQ(backplane.slots[0]->channels[static_cast<std::size_t>(channel)].output,
-                  static_cast<float>(kWritesEach) / 8)
-            << "channel " << channel;
-    }
-}
-
 } // namespace
 } // namespace zmod4710_sim

@@ -1,0 +1,111 @@
+// The simulated module's memory is one file: programs killed in the middle of a
+// write, and many programs writing at once, must never leave it broken or lose
+// a write.
+#include "backplane.hpp"
+#include "sim_library_probe.hpp"
+#include "state_file.hpp"
+#include "test_environment.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace zmod4710_sim {
+namespace {
+
+const std::string kProbe = SIM_LIBRARY_PROBE_PATH;
+
+class StateDurability : public testing::Test {
+protected:
+    TemporaryDirectory directory;
+    std::filesystem::path path = directory.path() / "backplane.json";
+    ScopedEnvironment state{"ZMOD4710_SIM_STATE", path.string()};
+    StateFile file{path};
+};
+
+// The last write number a probe announced, or 0.
+int last_announced(const std::string &output) {
+    std::istringstream lines(output);
+    int last = 0;
+    for (int number = 0; lines >> number;) {
+        last = number;
+    }
+    return last;
+}
+
+TEST_F(StateDurability, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewValue) {
+    constexpr int kKills = 200;
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<int> delay_us(0, 20000);
+    float held = 0.0f; // what the file holds for channel 0 before each writer
+    int written = 0;   // the number of the last write that may have happened
+    int kills_mid_run = 0;
+    for (int kill = 0; kill < kKills && written < 9000; ++kill) {
+        ChildProcess writer(
+            {kProbe, "write", "0", "0", std::to_string(9999 - written), std::to_string(written)});
+        std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
+        writer.kill();
+        const ProcessResult result = writer.finish();
+
+        const int announced = last_announced(result.output);
+        Backplane backplane;
+        ASSERT_NO_THROW(backplane = file.load()) << "after kill " << kill;
+        const float output = backplane.slots[0]->channels[0].output;
+        if (announced <= written) {
+            EXPECT_EQ(output, held) << "kill " << kill << ": killed before its first write";
+        } else {
+            // The write under way is the last one announced: the file holds its value,
+            // or the one before it.
+            const float before = announced == written + 1 ? held : write_value(announced - 1);
+            EXPECT_TRUE(output == write_value(announced) || output == before)
+                << "kill " << kill << ": holds " << output << " after write " << announced
+                << " was announced";
+            kills_mid_run += 1;
+            written = announced;
+        }
+        held = output;
+    }
+    // Most writers were killed while writing, not before they began.
+    EXPECT_GT(kills_mid_run, kKills / 4);
+    std::cout << "kills survived: " << kKills << ", of which while writing: " << kills_mid_run
+              << ", writes announced: " << written << "\n";
+}
+
+TEST_F(StateDurability, SixteenProgramsWritingAtOnceLoseNoWrite) {
+    constexpr int kWritesEach = 50;
+    Backplane backplane = factory_backplane();
+    backplane.slots[3] = factory_module(ModuleKind::zm4710);
+    file.store(backplane);
+    const int slots[] = {0, 3};
+    std::vector<std::unique_ptr<ChildProcess>> writers;
+    for (int slot : slots) {
+        for (int channel = 0; channel < 8; ++channel) {
+            // Each writer ends on a value of its own.
+            const int first = (slot * 8 + channel) * kWritesEach;
+            writers.push_back(std::make_unique<ChildProcess>(std::vector<std::string>{
+                kProbe, "write", std::to_string(slot), std::to_string(channel),
+                std::to_string(kWritesEach), std::to_string(first)}));
+        }
+    }
+    for (const auto &writer : writers) {
+        const ProcessResult result = writer->finish(std::chrono::seconds(240));
+        EXPECT_EQ(result.exit_status, 0) << result.errors;
+    }
+    const Backplane after = file.load();
+    for (int slot : slots) {
+        for (int channel = 0; channel < 8; ++channel) {
+            const int last = (slot * 8 + channel + 1) * kWritesEach;
+            EXPECT_EQ(after.slots[static_cast<std::size_t>(slot)]
+                          ->channels[static_cast<std::size_t>(channel)]
+                          .output,
+                      write_value(last))
+                << "slot " << slot << " channel " << channel;
+        }
+    }
+    std::cout << "writes under load: " << writers.size() * kWritesEach << ", none lost\n";
+}
+
+} // namespace
+} // namespace zmod4710_sim
