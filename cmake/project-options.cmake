@@ -1,6 +1,8 @@
 option(ZMOD4710_BUILD_TESTS "Build the tests" ON)
 set(ZMOD4710_LIBRARY "" CACHE FILEPATH
     "Module library to build the tools against; empty builds them against the simulated module")
+option(ZMOD4710_STATIC_ANALYSIS "Run clang-tidy and cppcheck over the project's code as tests" OFF)
+option(ZMOD4710_BUILD_FUZZERS "Build the libFuzzer targets (needs clang and -fsanitize=fuzzer-no-link)" OFF)
 option(ZMOD4710_STATIC_CXX_RUNTIME
        "Link the C++ runtime into the tools, so they import only the module library and the C runtime" ON)
 

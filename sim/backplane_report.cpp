@@ -1,19 +1,20 @@
 #include "backplane_report.hpp"
 
-#include <cstdarg>
 #include <cstdio>
 
 namespace zmod4710_sim {
 
 namespace {
 
-std::string formatted(const char *format, ...) {
-    char line[256];
-    va_list arguments;
-    va_start(arguments, format);
-    std::vsnprintf(line, sizeof line, format, arguments);
-    va_end(arguments);
-    return line;
+// printf's formatting into a string of whatever length it takes.
+template <class... Arguments> std::string formatted(const char *format, Arguments... arguments) {
+    const int length = std::snprintf(nullptr, 0, format, arguments...);
+    if (length <= 0) {
+        return "";
+    }
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, arguments...);
+    return text;
 }
 
 // "12.0000 mA", "-2.5000 V"

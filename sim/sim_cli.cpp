@@ -217,6 +217,10 @@ int run_sim_cli(int argc, const char *const *argv, std::ostream &out, std::ostre
     } catch (const ChangeRefused &error) {
         report(err, error.what());
         return kRefused;
+    } catch (const std::exception &error) {
+        // Whatever else fails (the file system, memory) is reported the same way.
+        report(err, error.what());
+        return kRefused;
     }
     return kDone;
 }

@@ -191,7 +191,8 @@ Backplane parse_backplane(std::string_view text) {
     json document;
     try {
         document = json::parse(text);
-    } catch (const json::parse_error &error) {
+    } catch (const json::exception &error) {
+        // Not only syntax: a number too large for a double is refused here too.
         // Keep the library's account of where the text goes wrong, without its tag.
         const std::string what = error.what();
         const std::size_t tag_end = what.find("] ");

@@ -22,7 +22,7 @@ public:
 //   ...]}, ...]}, ...]}, listing only the occupied slots.
 nlohmann::ordered_json backplane_to_json(const Backplane &backplane);
 // Throws StateError naming the first field that is missing or out of bounds.
-Backplane backplane_from_json(const nlohmann::ordered_json &json);
+Backplane backplane_from_json(const nlohmann::ordered_json &document);
 
 std::string format_backplane(const Backplane &backplane);
 // Throws StateError when text is not JSON or not a backplane.

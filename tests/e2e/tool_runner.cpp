@@ -17,7 +17,7 @@ zmod4710_sim::Channel ToolTest::channel(int slot, int index) const {
 }
 
 ProcessResult ToolTest::run_transcript(const std::string &tool, const std::string &name) const {
-    const ProcessResult result = run_program({tool}, transcript_file(name, ".in"));
+    ProcessResult result = run_program({tool}, transcript_file(name, ".in"));
     EXPECT_FALSE(result.timed_out) << name;
     EXPECT_EQ(result.exit_status, 0) << name;
     EXPECT_EQ(result.output, transcript_file(name, ".out")) << name;

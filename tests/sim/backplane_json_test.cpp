@@ -103,7 +103,8 @@ TEST(BackplaneJson, RefusesAStateItCannotHoldAndSaysWhere) {
 }
 
 TEST(BackplaneJson, RefusesTextThatIsNotJson) {
-    for (const char *text : {"", "{\"slots\": [}", "{\"slots\": []} trailing", "\xff"}) {
+    for (const char *text : {"", "{\"slots\": [}", "{\"slots\": []} trailing", "\xff",
+                             "321e308.0E}", "{\"slots\": [], \"spare\": 1e999}"}) {
         EXPECT_THROW(parse_backplane(text), StateError) << text;
     }
 }

@@ -229,6 +229,11 @@ TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
     }
 }
 
+TEST_F(SimCli, RefusesAStateFileWithANumberTooLargeForADouble) {
+    write_text_file(path, "{\"slots\": [], \"spare\": 1e999}");
+    expect_refused({"show"}, 1, "number overflow");
+}
+
 TEST_F(SimCli, NeverOverwritesAStateFileItCannotParse) {
     const std::string corrupt = "{\"slots\": [{\"slot\": 0, \"module\": \"ZM-4710\"}]}";
     write_text_file(path, corrupt);

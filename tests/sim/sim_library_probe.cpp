@@ -53,6 +53,14 @@ int write_channel(int slot, int channel, int count, int first) {
     return failures < 100 ? failures : 100;
 }
 
+// A whole decimal number, or -1, which every command refuses.
+int number(const char *text) {
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value >= 0 && value <= 1000000 ? static_cast<int>(value)
+                                                                         : -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -64,8 +72,13 @@ int main(int argc, char **argv) {
         return call_uninitialised_slots();
     }
     if (command == "write" && (argc == 5 || argc == 6)) {
-        return write_channel(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
-                             argc == 6 ? std::atoi(argv[5]) : 0);
+        const int slot = number(argv[2]);
+        const int channel = number(argv[3]);
+        const int count = number(argv[4]);
+        const int first = argc == 6 ? number(argv[5]) : 0;
+        if (slot >= 0 && channel >= 0 && count >= 0 && first >= 0) {
+            return write_channel(slot, channel, count, first);
+        }
     }
     return 125;
 }

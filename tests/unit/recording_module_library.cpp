@@ -37,6 +37,7 @@ int RecordingModuleLibrary::Init(int slot) {
 
 int RecordingModuleLibrary::WriteAO(int slot, int channel, short range, float value) {
     calls.push_back(call_text("WriteAO", slot, channel, range, value));
+    writes.push_back({"WriteAO", slot, channel, range, value});
     return 0;
 }
 
@@ -47,6 +48,7 @@ int RecordingModuleLibrary::SetPowerOnEnStatus(int slot, short mode) {
 
 int RecordingModuleLibrary::WritePowerOn_AO(int slot, int channel, short range, float value) {
     calls.push_back(call_text("WritePowerOn_AO", slot, channel, range, value));
+    writes.push_back({"WritePowerOn_AO", slot, channel, range, value});
     return 0;
 }
 

@@ -21,6 +21,16 @@ public:
 
     std::vector<std::string> calls;
 
+    // Each write to the module, WriteAO and WritePowerOn_AO alike, as it was made.
+    struct Write {
+        std::string operation;
+        int slot;
+        int channel;
+        short range;
+        float value;
+    };
+    std::vector<Write> writes;
+
     int Init(int slot) override;
     int WriteAO(int slot, int channel, short range, float value) override;
     int SetPowerOnEnStatus(int slot, short mode) override;

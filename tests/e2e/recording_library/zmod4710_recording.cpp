@@ -8,24 +8,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
-template <class... Args> void record(const char *format, Args... args) {
+void record(const std::string &call) {
     const char *log = std::getenv("ZMOD4710_CALL_LOG");
     if (log == nullptr) {
         return;
     }
     if (std::FILE *file = std::fopen(log, "a")) {
-        std::fprintf(file, format, args...);
-        std::fputc('\n', file);
+        std::fprintf(file, "%s\n", call.c_str());
         std::fclose(file);
     }
 }
 
+template <class... Arguments> std::string call(const char *format, Arguments... arguments) {
+    char text[128];
+    std::snprintf(text, sizeof text, format, arguments...);
+    return text;
+}
+
 int answering_slot() {
     const char *slot = std::getenv("ZMOD4710_RECORDING_SLOT");
-    return slot != nullptr ? std::atoi(slot) : 0;
+    return slot != nullptr ? static_cast<int>(std::strtol(slot, nullptr, 10)) : 0;
 }
 
 } // namespace
@@ -33,29 +39,30 @@ int answering_slot() {
 extern "C" {
 
 int zmod4710_Init(int slot) {
-    record("zmod4710_Init(%d)", slot);
+    record(call("zmod4710_Init(%d)", slot));
     return slot == answering_slot() ? 0 : 1;
 }
 
 int zmod4710_WriteAO(int slot, int channel, short range, float value) {
-    record("zmod4710_WriteAO(%d, %d, %d, %g)", slot, channel, range, static_cast<double>(value));
+    record(
+        call("zmod4710_WriteAO(%d, %d, %d, %g)", slot, channel, range, static_cast<double>(value)));
     return 0;
 }
 
 int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
-    record("zmod4710_SetPowerOnEnStatus(%d, %d)", slot, mode);
+    record(call("zmod4710_SetPowerOnEnStatus(%d, %d)", slot, mode));
     return 0;
 }
 
 int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value) {
-    record("zmod4710_WritePowerOn_AO(%d, %d, %d, %g)", slot, channel, range,
-           static_cast<double>(value));
+    record(call("zmod4710_WritePowerOn_AO(%d, %d, %d, %g)", slot, channel, range,
+                static_cast<double>(value)));
     return 0;
 }
 
 int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned short *gain,
                                short *offset) {
-    record("zmod4710_ReadAO_GainOffset(%d, %d, %d)", slot, channel, range);
+    record(call("zmod4710_ReadAO_GainOffset(%d, %d, %d)", slot, channel, range));
     *gain = 500;
     *offset = -12;
     return 0;
@@ -68,12 +75,13 @@ int zmod4710_GetLibVersion(void) {
 
 int zmod4710_GetLibDate(char *date) {
     record("zmod4710_GetLibDate()");
-    std::strcpy(date, "Jan 02 2025");
+    static const char kDate[] = "Jan 02 2025";
+    std::memcpy(date, kDate, sizeof kDate);
     return 0;
 }
 
 int zmod4710_GetFirmwareVersion(int slot, short *version) {
-    record("zmod4710_GetFirmwareVersion(%d)", slot);
+    record(call("zmod4710_GetFirmwareVersion(%d)", slot));
     *version = 7;
     return 0;
 }
