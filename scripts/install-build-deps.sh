@@ -3,9 +3,12 @@
 # any is missing. Installing needs root; with everything present it needs nothing.
 set -eu
 
-# The native build and its tests; the Windows build, run under wine; the 32-bit
-# ARM build, run under qemu-arm (both build GoogleTest from Debian's sources).
-packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev clang-format
+# The native build and its tests, formatting and static analysis; the fuzz
+# targets, built with clang and its libFuzzer; the Windows build, run under
+# wine; the 32-bit ARM build, run under qemu-arm (both build GoogleTest from
+# Debian's sources).
+packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev
+clang-format clang-tidy cppcheck clang libclang-rt-14-dev
 g++-mingw-w64-x86-64 wine wine64 g++-arm-linux-gnueabihf qemu-user googletest"
 
 missing=""

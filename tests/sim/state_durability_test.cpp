@@ -41,36 +41,35 @@ TEST_F(StateDurability, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewValue) {
     std::uniform_int_distribution<int> delay_us(0, 20000);
     float held = 0.0f; // what the file holds for channel 0 before each writer
     int written = 0;   // the number of the last write that may have happened
-    int kills_mid_run = 0;
+    int found_new = 0; // kills after which the file held the write under way
     for (int kill = 0; kill < kKills && written < 9000; ++kill) {
         ChildProcess writer(
             {kProbe, "write", "0", "0", std::to_string(9999 - written), std::to_string(written)});
+        // Kill it at a random moment after it has begun to write, however long it
+        // took to start (under an emulator, longer than the writes themselves).
+        ASSERT_TRUE(
+            writer.wait_for_output(std::to_string(written + 1) + "\n", std::chrono::seconds(30)));
         std::this_thread::sleep_for(std::chrono::microseconds(delay_us(random)));
         writer.kill();
         const ProcessResult result = writer.finish();
 
-        const int announced = last_announced(result.output);
         Backplane backplane;
         ASSERT_NO_THROW(backplane = file.load()) << "after kill " << kill;
         const float output = backplane.slots[0]->channels[0].output;
-        if (announced <= written) {
-            EXPECT_EQ(output, held) << "kill " << kill << ": killed before its first write";
-        } else {
-            // The write under way is the last one announced: the file holds its value,
-            // or the one before it.
-            const float before = announced == written + 1 ? held : write_value(announced - 1);
-            EXPECT_TRUE(output == write_value(announced) || output == before)
-                << "kill " << kill << ": holds " << output << " after write " << announced
-                << " was announced";
-            kills_mid_run += 1;
-            written = announced;
-        }
+        // The write under way is the last one announced: the file holds its value,
+        // or the one before it.
+        const int announced = last_announced(result.output);
+        ASSERT_GT(announced, written) << "kill " << kill;
+        const float before = announced == written + 1 ? held : write_value(announced - 1);
+        EXPECT_TRUE(output == write_value(announced) || output == before)
+            << "kill " << kill << ": holds " << output << " after write " << announced
+            << " was announced";
+        found_new += output == write_value(announced) ? 1 : 0;
         held = output;
+        written = announced;
     }
-    // Most writers were killed while writing, not before they began.
-    EXPECT_GT(kills_mid_run, kKills / 4);
-    std::cout << "kills survived: " << kKills << ", of which while writing: " << kills_mid_run
-              << ", writes announced: " << written << "\n";
+    std::cout << "kills survived: " << kKills << " (the write under way kept after " << found_new
+              << ", the one before it after the rest), writes announced: " << written << "\n";
 }
 
 TEST_F(StateDurability, SixteenProgramsWritingAtOnceLoseNoWrite) {
