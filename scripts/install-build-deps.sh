@@ -1,15 +1,20 @@
 #!/bin/sh
-# Installs, on Debian 12, the packages that building and testing need, when
-# any is missing. Installing needs root; with everything present it needs nothing.
+# Installs, on Debian 12, the packages that building and testing need, when any
+# is missing. Installing needs root; with everything present it needs nothing.
+#
+#   install-build-deps.sh        the native build, its tests and static analysis
+#   install-build-deps.sh --all  also the fuzz targets (clang and its libFuzzer),
+#                                the Windows build and wine to run it, and the
+#                                32-bit ARM build and qemu-arm to run it
 set -eu
 
-# The native build and its tests, formatting and static analysis; the fuzz
-# targets, built with clang and its libFuzzer; the Windows build, run under
-# wine; the 32-bit ARM build, run under qemu-arm (both build GoogleTest from
-# Debian's sources).
 packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev
-clang-format clang-tidy cppcheck clang libclang-rt-14-dev
+clang-format clang-tidy cppcheck"
+if [ "${1:-}" = "--all" ]; then
+    # Both cross builds build GoogleTest from Debian's sources (googletest).
+    packages="$packages clang libclang-rt-14-dev
 g++-mingw-w64-x86-64 wine wine64 g++-arm-linux-gnueabihf qemu-user googletest"
+fi
 
 missing=""
 for package in $packages; do
