@@ -23,7 +23,7 @@ void show_library_and_firmware(ModuleLibrary &library, Console &console, int slo
     short firmware = 0;
     library.GetFirmwareVersion(slot, &firmware);
 
-    std::fprintf(console.out, "ZM-4710 on slot %d \n", slot);
+    report_module_slot(console, slot);
     std::fprintf(console.out, "Library Version %04X \n", static_cast<unsigned int>(version));
     std::fprintf(console.out, "Library Build Date %s \n", date);
     std::fprintf(console.out, "Farmware Version %d \n", firmware);
@@ -56,7 +56,7 @@ bool user_asks_for_another_pass(Console &console) {
 int run_basic_info(ModuleLibrary &library, Console &console) {
     int slot = 0;
     if (!find_module_slot(library, slot)) {
-        std::fputs("There is no ZM-4710 on the backplane\n", console.out);
+        report_no_module(console);
         wait_for_key(console);
         wait_for_key(console);
         return 0;

@@ -9,3 +9,11 @@ bool find_module_slot(ModuleLibrary &library, int &slot) {
     }
     return false;
 }
+
+void report_no_module(Console &console) {
+    std::fputs("There is no ZM-4710 on the backplane\n", console.out);
+}
+
+void report_module_slot(Console &console, int slot) {
+    std::fprintf(console.out, "ZM-4710 on slot %d \n", slot);
+}

@@ -77,11 +77,11 @@ void apply_retentive(ModuleLibrary &library, Console &console, int slot,
 int run_power_on(ModuleLibrary &library, Console &console) {
     int slot = 0;
     if (!find_module_slot(library, slot)) {
-        std::fputs("There is no ZM-4710 on the backplane\n", console.out);
+        report_no_module(console);
         wait_for_key(console);
         return 0;
     }
-    std::fprintf(console.out, "ZM-4710 on slot %d \n", slot);
+    report_module_slot(console, slot);
 
     OutputRequest request = {0, 0.0f, 0};
     if (!prompt_output_request(console, kRangeLabels, request)) {
