@@ -6,16 +6,6 @@ std::string transcript_file(const std::string &name, const std::string &suffix) 
     return read_text_file(std::filesystem::path(TRANSCRIPT_DIR) / (name + suffix));
 }
 
-zmod4710_sim::Channel ToolTest::channel(int slot, int index) const {
-    const zmod4710_sim::Backplane state = backplane();
-    const auto &module = state.slots.at(static_cast<std::size_t>(slot));
-    if (!module) {
-        ADD_FAILURE() << "no module in slot " << slot;
-        return {};
-    }
-    return module->channels.at(static_cast<std::size_t>(index));
-}
-
 ProcessResult ToolTest::run_transcript(const std::string &tool, const std::string &name) const {
     ProcessResult result = run_program({tool}, transcript_file(name, ".in"));
     EXPECT_FALSE(result.timed_out) << name;

@@ -2,9 +2,7 @@
 // test's own, with their whole transcripts compared.
 #pragma once
 
-#include "backplane.hpp"
-#include "state_file.hpp"
-#include "test_environment.hpp"
+#include "simulated_backplane_test.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,17 +11,8 @@
 // tests/e2e/transcripts/NAME.in is typed, NAME.out is what the tool must show.
 std::string transcript_file(const std::string &name, const std::string &suffix);
 
-class ToolTest : public testing::Test {
+class ToolTest : public SimulatedBackplaneTest {
 protected:
-    TemporaryDirectory directory;
-    std::filesystem::path state_path = directory.path() / "backplane.json";
-    ScopedEnvironment state_variable{"ZMOD4710_SIM_STATE", state_path.string()};
-    zmod4710_sim::StateFile state_file{state_path};
-
-    void arrange(const zmod4710_sim::Backplane &backplane) const { state_file.store(backplane); }
-    zmod4710_sim::Backplane backplane() const { return state_file.load(); }
-    zmod4710_sim::Channel channel(int slot, int index) const;
-
     // Runs tool with the transcript's input and expects exactly its output and
     // exit status 0.
     ProcessResult run_transcript(const std::string &tool, const std::string &name) const;

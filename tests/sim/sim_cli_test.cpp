@@ -2,9 +2,9 @@
 #include "sim_cli.hpp"
 
 #include "backplane.hpp"
+#include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
 #include "state_json.hpp"
-#include "test_environment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -19,13 +19,8 @@ struct CliRun {
     std::string errors;
 };
 
-class SimCli : public testing::Test {
+class SimCli : public SimulatedBackplaneTest {
 protected:
-    TemporaryDirectory directory;
-    std::filesystem::path path = directory.path() / "backplane.json";
-    ScopedEnvironment state{"ZMOD4710_SIM_STATE", path.string()};
-    StateFile file{path};
-
     CliRun run(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "zmod4710-sim");
         std::vector<const char *> argv;
@@ -41,7 +36,8 @@ protected:
     // standard output, and the file as it was.
     void expect_refused(const std::vector<std::string> &arguments, int status,
                         const std::string &reason) {
-        const std::string before = std::filesystem::exists(path) ? read_text_file(path) : "";
+        const std::string before =
+            std::filesystem::exists(state_path) ? read_text_file(state_path) : "";
         const CliRun result = run(arguments);
         const std::string command = testing::PrintToString(arguments);
         EXPECT_EQ(result.status, status) << command;
@@ -49,7 +45,8 @@ protected:
         EXPECT_EQ(result.errors.rfind("zmod4710-sim: ", 0), 0u) << command << result.errors;
         EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
         EXPECT_NE(result.errors.find(reason), std::string::npos) << command << result.errors;
-        EXPECT_EQ(std::filesystem::exists(path) ? read_text_file(path) : "", before) << command;
+        EXPECT_EQ(std::filesystem::exists(state_path) ? read_text_file(state_path) : "", before)
+            << command;
     }
 };
 
@@ -67,11 +64,11 @@ Backplane busy_backplane() {
 }
 
 TEST_F(SimCli, ShowsEachOccupiedSlotWithItsChannels) {
-    file.store(busy_backplane());
+    state_file.store(busy_backplane());
     const CliRun result = run({"show"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.errors, "");
-    EXPECT_EQ(result.output, "Backplane in " + path.string() +
+    EXPECT_EQ(result.output, "Backplane in " + state_path.string() +
                                  "\n\n"
                                  "Slot 0: ZM-4710, firmware 3, power-on mode 1 (power-on value)\n"
                                  "  CH  Range             Output   Power-on range Power-on value\n"
@@ -98,7 +95,7 @@ TEST_F(SimCli, ShowsCalibrationOnRequest) {
     Backplane backplane;
     backplane.slots[2] = factory_module(ModuleKind::zm4704);
     backplane.slots[2]->channels[3].calibration[5] = {65535, -32768};
-    file.store(backplane);
+    state_file.store(backplane);
     const std::string output = run({"show", "--calibration"}).output;
     EXPECT_NE(output.find("  Calibration, gain / offset:\n"
                           "  CH  0 ~ 5V         0 ~ 10V        +/- 5V         +/- 10V        "
@@ -118,13 +115,13 @@ TEST_F(SimCli, ShowsTheFactoryBackplaneBeforeAnyFileExistsWithoutMakingOne) {
     const CliRun result = run({"show"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output.substr(0, result.output.find('\n')),
-              "Backplane in " + path.string() + " (no file yet: factory state)");
+              "Backplane in " + state_path.string() + " (no file yet: factory state)");
     EXPECT_NE(result.output.find("Slot 0: ZM-4710, firmware 3"), std::string::npos);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(state_path));
 }
 
 TEST_F(SimCli, ShowsJsonForPrograms) {
-    file.store(busy_backplane());
+    state_file.store(busy_backplane());
     const CliRun result = run({"show", "--json"});
     EXPECT_EQ(result.status, 0);
     const nlohmann::ordered_json json = nlohmann::ordered_json::parse(result.output);
@@ -144,7 +141,7 @@ TEST_F(SimCli, ShowsJsonForPrograms) {
 }
 
 TEST_F(SimCli, PowerCycleGivesPowerOnValuesInMode1AndHoldsOutputsInMode2) {
-    file.store(busy_backplane());
+    state_file.store(busy_backplane());
     const CliRun result = run({"power-cycle"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output,
@@ -152,7 +149,7 @@ TEST_F(SimCli, PowerCycleGivesPowerOnValuesInMode1AndHoldsOutputsInMode2) {
               "  CH 0: 12.0000 mA in 4 ~ 20mA -> 4.0000 mA in 4 ~ 20mA\n"
               "  CH 3: -2.5000 V in +/- 5V -> 0.0000 V in 0 ~ 5V\n"
               "Slot 5, power-on mode 2 (retentive): every channel holds its last output\n");
-    const Backplane after = file.load();
+    const Backplane after = state_file.load();
     EXPECT_EQ(after.slots[0]->channels[0].output, 4.0f);
     EXPECT_EQ(after.slots[0]->channels[3].range, 0);
     EXPECT_EQ(after.slots[0]->channels[3].output, 0.0f);
@@ -162,7 +159,7 @@ TEST_F(SimCli, PowerCycleGivesPowerOnValuesInMode1AndHoldsOutputsInMode2) {
               "Slot 0, power-on mode 1 (power-on value): every channel already outputs its "
               "power-on value\n"
               "Slot 5, power-on mode 2 (retentive): every channel holds its last output\n");
-    file.store(Backplane{});
+    state_file.store(Backplane{});
     EXPECT_EQ(run({"power-cycle"}).output, "No analog-output module on the backplane.\n");
 }
 
@@ -170,17 +167,17 @@ TEST_F(SimCli, InsertsAndRemovesModules) {
     CliRun result = run({"insert", "5", "--module", "ZM-4704", "--firmware", "9"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "Slot 5: ZM-4704 inserted, firmware 9\n");
-    EXPECT_TRUE(file.load().slots[5] == factory_module(ModuleKind::zm4704, 9));
+    EXPECT_TRUE(state_file.load().slots[5] == factory_module(ModuleKind::zm4704, 9));
 
     expect_refused({"insert", "5"}, 1, "slot 5 already holds a ZM-4704 (use --replace");
     result = run({"insert", "5", "--replace", "--module", "other"});
     EXPECT_EQ(result.output, "Slot 5: module of another kind inserted, firmware 3\n");
-    EXPECT_EQ(file.load().slots[5]->kind, ModuleKind::other);
+    EXPECT_EQ(state_file.load().slots[5]->kind, ModuleKind::other);
 
     result = run({"remove", "0"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "Slot 0: ZM-4710 removed\n");
-    EXPECT_FALSE(file.load().slots[0].has_value());
+    EXPECT_FALSE(state_file.load().slots[0].has_value());
     expect_refused({"remove", "0"}, 1, "slot 0 is empty");
 }
 
@@ -189,7 +186,7 @@ TEST_F(SimCli, CalibratesOneChannelInOneRange) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output,
               "Slot 0 CH 1, +/- 5V: gain 500, offset -12 (was gain 32647, offset 12)\n");
-    const Backplane after = file.load();
+    const Backplane after = state_file.load();
     EXPECT_EQ(after.slots[0]->channels[1].calibration[2], (Calibration{500, -12}));
     EXPECT_EQ(after.slots[0]->channels[1].calibration[1], factory_calibration(1, 1));
 
@@ -204,7 +201,7 @@ TEST_F(SimCli, CalibratesOneChannelInOneRange) {
 }
 
 TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
-    file.store(busy_backplane());
+    state_file.store(busy_backplane());
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "A subcommand is required"},
         {{"bogus"}, "unknown command: bogus"},
@@ -230,13 +227,13 @@ TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
 }
 
 TEST_F(SimCli, RefusesAStateFileWithANumberTooLargeForADouble) {
-    write_text_file(path, "{\"slots\": [], \"spare\": 1e999}");
+    write_text_file(state_path, "{\"slots\": [], \"spare\": 1e999}");
     expect_refused({"show"}, 1, "number overflow");
 }
 
 TEST_F(SimCli, NeverOverwritesAStateFileItCannotParse) {
     const std::string corrupt = "{\"slots\": [{\"slot\": 0, \"module\": \"ZM-4710\"}]}";
-    write_text_file(path, corrupt);
+    write_text_file(state_path, corrupt);
     for (const std::vector<std::string> &arguments : std::vector<std::vector<std::string>>{
              {"show"},
              {"show", "--json"},
@@ -245,25 +242,25 @@ TEST_F(SimCli, NeverOverwritesAStateFileItCannotParse) {
              {"remove", "0"},
              {"calibrate", "0", "0", "0", "--gain", "1", "--offset", "1"},
              {"reset"}}) {
-        expect_refused(arguments, 1, path.string() + " is not a backplane state");
+        expect_refused(arguments, 1, state_path.string() + " is not a backplane state");
     }
-    EXPECT_EQ(read_text_file(path), corrupt);
+    EXPECT_EQ(read_text_file(state_path), corrupt);
 }
 
 TEST_F(SimCli, ResetGivesTheFactoryBackplane) {
-    file.store(busy_backplane());
+    state_file.store(busy_backplane());
     const CliRun result = run({"reset"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output,
               "Backplane reset: a factory ZM-4710 in slot 0, every other slot empty\n");
-    EXPECT_TRUE(file.load() == factory_backplane());
+    EXPECT_TRUE(state_file.load() == factory_backplane());
 }
 
 TEST_F(SimCli, TheStateOptionNamesAnotherFile) {
     const std::filesystem::path other = directory.path() / "other.json";
     EXPECT_EQ(run({"--state", other.string(), "insert", "2"}).status, 0);
     EXPECT_EQ(run({"remove", "0", "--state", other.string()}).status, 0);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(state_path));
     const Backplane changed = StateFile(other).load();
     EXPECT_TRUE(changed.slots[2].has_value());
     EXPECT_FALSE(changed.slots[0].has_value());

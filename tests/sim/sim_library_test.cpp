@@ -2,8 +2,8 @@
 #include "zmod4710.h"
 
 #include "backplane.hpp"
+#include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
-#include "test_environment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,19 +16,11 @@ namespace {
 
 const std::string kProbe = SIM_LIBRARY_PROBE_PATH;
 
-class SimulatedLibrary : public testing::Test {
+class SimulatedLibrary : public SimulatedBackplaneTest {
 protected:
-    TemporaryDirectory directory;
-    std::filesystem::path path = directory.path() / "state" / "backplane.json";
-    ScopedEnvironment state{"ZMOD4710_SIM_STATE", path.string()};
-    StateFile file{path};
-
-    void arrange(const Backplane &backplane) { file.store(backplane); }
-    Channel channel(int slot, int index) {
-        return file.load()
-            .slots[static_cast<std::size_t>(slot)]
-            ->channels[static_cast<std::size_t>(index)];
-    }
+    // In a folder of its own, so that a test can see the folder made at the first write.
+    SimulatedLibrary()
+        : SimulatedBackplaneTest(std::filesystem::path("state") / "backplane.json") {}
 };
 
 TEST_F(SimulatedLibrary, StartsAsTheFactoryBackplaneAndCreatesTheFileAtTheFirstWrite) {
@@ -44,10 +36,10 @@ TEST_F(SimulatedLibrary, StartsAsTheFactoryBackplaneAndCreatesTheFileAtTheFirstW
     EXPECT_EQ(zmod4710_ReadAO_GainOffset(0, 6, 2, &gain, &offset), 0);
     EXPECT_EQ(gain, factory_calibration(6, 2).gain);
     EXPECT_EQ(offset, factory_calibration(6, 2).offset);
-    EXPECT_FALSE(std::filesystem::exists(path.parent_path())) << "reading writes nothing";
+    EXPECT_FALSE(std::filesystem::exists(state_path.parent_path())) << "reading writes nothing";
 
     EXPECT_EQ(zmod4710_WriteAO(0, 6, 2, 1.5f), 0);
-    EXPECT_TRUE(std::filesystem::exists(path));
+    EXPECT_TRUE(std::filesystem::exists(state_path));
 }
 
 TEST_F(SimulatedLibrary, KeepsEveryWriteInTheFileForTheNextRun) {
@@ -55,7 +47,7 @@ TEST_F(SimulatedLibrary, KeepsEveryWriteInTheFileForTheNextRun) {
     EXPECT_EQ(zmod4710_WriteAO(0, 3, 1, 2.5f), 0);
     EXPECT_EQ(zmod4710_SetPowerOnEnStatus(0, 2), 0);
     EXPECT_EQ(zmod4710_WritePowerOn_AO(0, 3, 4, 6.0f), 0);
-    const Backplane backplane = file.load();
+    const Backplane backplane = state_file.load();
     const Channel &written = backplane.slots[0]->channels[3];
     EXPECT_EQ(written.range, 1);
     EXPECT_EQ(written.output, 2.5f);
@@ -82,7 +74,7 @@ TEST_F(SimulatedLibrary, RefusesWhatTheModuleWouldNotTakeAndChangesNothing) {
     arrange(backplane);
     ASSERT_EQ(zmod4710_Init(0), 0);
     ASSERT_EQ(zmod4710_Init(2), 0);
-    const std::string before = read_text_file(path);
+    const std::string before = read_text_file(state_path);
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
     unsigned short gain = 0;
@@ -104,7 +96,7 @@ TEST_F(SimulatedLibrary, RefusesWhatTheModuleWouldNotTakeAndChangesNothing) {
     EXPECT_NE(zmod4710_ReadAO_GainOffset(0, 0, 0, nullptr, &offset), 0);
     EXPECT_NE(zmod4710_GetFirmwareVersion(0, nullptr), 0);
     EXPECT_NE(zmod4710_GetLibDate(nullptr), 0);
-    EXPECT_EQ(read_text_file(path), before);
+    EXPECT_EQ(read_text_file(state_path), before);
 }
 
 TEST_F(SimulatedLibrary, InitAnswersOnlyForAnAnalogOutputModule) {
@@ -122,37 +114,37 @@ TEST_F(SimulatedLibrary, InitAnswersOnlyForAnAnalogOutputModule) {
 TEST_F(SimulatedLibrary, RefusesCallsOnASlotWhoseInitHasNotSucceeded) {
     const ProcessResult result = run_program({kProbe, "uninitialised"}, "");
     EXPECT_EQ(result.exit_status, 0);
-    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(state_path));
 }
 
 TEST_F(SimulatedLibrary, RefusesAModuleTakenOutAfterItsInit) {
     ASSERT_EQ(zmod4710_Init(0), 0);
     arrange(Backplane{});
     EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
-    EXPECT_FALSE(file.load().slots[0].has_value());
+    EXPECT_FALSE(state_file.load().slots[0].has_value());
 }
 
 TEST_F(SimulatedLibrary, ReportsAnUnreadableStateOnceAndLeavesTheFileAsItWas) {
-    std::filesystem::create_directories(path.parent_path());
+    std::filesystem::create_directories(state_path.parent_path());
     const std::string corrupt = "{ \"slots\": [ { \"slot\": 0, \"module\": \"ZM-47";
-    write_text_file(path, corrupt);
+    write_text_file(state_path, corrupt);
     const ProcessResult result = run_program({kProbe, "scan"}, "");
     EXPECT_EQ(result.exit_status, 0) << "no slot answers";
     EXPECT_EQ(result.output, "") << "standard output belongs to the tools";
     ASSERT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
-    EXPECT_NE(result.errors.find(path.string()), std::string::npos) << result.errors;
-    EXPECT_EQ(read_text_file(path), corrupt);
+    EXPECT_NE(result.errors.find(state_path.string()), std::string::npos) << result.errors;
+    EXPECT_EQ(read_text_file(state_path), corrupt);
 }
 
 TEST_F(SimulatedLibrary, RefusesWritesOnceTheFileTurnsUnreadable) {
     ASSERT_EQ(zmod4710_Init(0), 0);
-    std::filesystem::create_directories(path.parent_path());
+    std::filesystem::create_directories(state_path.parent_path());
     const std::string corrupt = "not json at all";
-    write_text_file(path, corrupt);
+    write_text_file(state_path, corrupt);
     EXPECT_EQ(run_program({kProbe, "scan"}, "").exit_status, 0) << "no slot answers";
     EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0) << "after a successful Init too";
     EXPECT_NE(zmod4710_SetPowerOnEnStatus(0, 2), 0);
-    EXPECT_EQ(read_text_file(path), corrupt);
+    EXPECT_EQ(read_text_file(state_path), corrupt);
 }
 
 TEST_F(SimulatedLibrary, AnswersItsVersionAndBuildDate) {

@@ -3,8 +3,8 @@
 // a write.
 #include "backplane.hpp"
 #include "sim_library_probe.hpp"
+#include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
-#include "test_environment.hpp"
 
 #include <gtest/gtest.h>
 
@@ -17,13 +17,7 @@ namespace {
 
 const std::string kProbe = SIM_LIBRARY_PROBE_PATH;
 
-class StateDurability : public testing::Test {
-protected:
-    TemporaryDirectory directory;
-    std::filesystem::path path = directory.path() / "backplane.json";
-    ScopedEnvironment state{"ZMOD4710_SIM_STATE", path.string()};
-    StateFile file{path};
-};
+class StateDurability : public SimulatedBackplaneTest {};
 
 // The last write number a probe announced, or 0.
 int last_announced(const std::string &output) {
@@ -54,7 +48,7 @@ TEST_F(StateDurability, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewValue) {
         const ProcessResult result = writer.finish();
 
         Backplane backplane;
-        ASSERT_NO_THROW(backplane = file.load()) << "after kill " << kill;
+        ASSERT_NO_THROW(backplane = state_file.load()) << "after kill " << kill;
         const float output = backplane.slots[0]->channels[0].output;
         // The write under way is the last one announced: the file holds its value,
         // or the one before it.
@@ -76,7 +70,7 @@ TEST_F(StateDurability, SixteenProgramsWritingAtOnceLoseNoWrite) {
     constexpr int kWritesEach = 50;
     Backplane backplane = factory_backplane();
     backplane.slots[3] = factory_module(ModuleKind::zm4710);
-    file.store(backplane);
+    state_file.store(backplane);
     const int slots[] = {0, 3};
     std::vector<std::unique_ptr<ChildProcess>> writers;
     for (int slot : slots) {
@@ -92,7 +86,7 @@ TEST_F(StateDurability, SixteenProgramsWritingAtOnceLoseNoWrite) {
         const ProcessResult result = writer->finish(std::chrono::seconds(240));
         EXPECT_EQ(result.exit_status, 0) << result.errors;
     }
-    const Backplane after = file.load();
+    const Backplane after = state_file.load();
     for (int slot : slots) {
         for (int channel = 0; channel < 8; ++channel) {
             const int last = (slot * 8 + channel + 1) * kWritesEach;
