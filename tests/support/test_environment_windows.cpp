@@ -95,8 +95,16 @@ ChildProcess::ChildProcess(const std::vector<std::string> &arguments)
     startup.hStdInput = child_input;
     startup.hStdOutput = child_output;
     startup.hStdError = child_errors;
-    const BOOL started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, nullptr, &startup, &platform_->process);
+    // Wine now and then fails to start a process (ERROR_INTERNAL_ERROR) when many are
+    // started and killed in quick succession; a second try succeeds.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) {
+            Sleep(50);
+        }
+        started = CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                 nullptr, &startup, &platform_->process);
+    }
     CloseHandle(child_input);
     CloseHandle(child_output);
     CloseHandle(child_errors);
