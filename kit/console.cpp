@@ -19,9 +19,9 @@ bool is_digit(char c) {
 }
 
 int skip_blanks(std::FILE *in) {
-    int c = std::getc(in);
+    int c = std::fgetc(in);
     while (is_blank(c)) {
-        c = std::getc(in);
+        c = std::fgetc(in);
     }
     return c;
 }
@@ -39,7 +39,7 @@ bool read_word(Console &console, char (&word)[kMaxAnswerLength + 1]) {
         } else {
             too_long = true;
         }
-        c = std::getc(console.in);
+        c = std::fgetc(console.in);
     }
     if (c != EOF) {
         std::ungetc(c, console.in);
@@ -145,7 +145,14 @@ bool read_char_answer(Console &console, char &answer) {
 
 void wait_for_key(Console &console) {
     std::fflush(console.out);
-    std::getc(console.in);
+    // A carriage return and the line feed after it are one line end, as a console
+    // or serial line that does not translate them sends it.
+    if (std::fgetc(console.in) == '\r') {
+        const int next = std::fgetc(console.in);
+        if (next != '\n' && next != EOF) {
+            std::ungetc(next, console.in);
+        }
+    }
 }
 
 void report_invalid_input(Console &console) {

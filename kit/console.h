@@ -22,7 +22,8 @@ bool read_float_answer(Console &console, float &value);
 // The next character that is not white space; the rest of its line stays unread.
 bool read_char_answer(Console &console, char &answer);
 
-// Reads one character and discards it; returns at once at the end of input.
+// Reads one character and discards it, a line end sent as "\r\n" counting as one;
+// returns at once at the end of input.
 void wait_for_key(Console &console);
 
 void report_invalid_input(Console &console);

@@ -112,4 +112,14 @@ TEST(WaitForKey, TakesExactlyOneCharacterAndReturnsAtTheEndOfInput) {
     EXPECT_EQ(empty.unread_input(), "");
 }
 
+TEST(WaitForKey, TakesACarriageReturnAndItsLineFeedAsOneKey) {
+    MemoryConsole line_end("\r\nx");
+    wait_for_key(line_end.console());
+    EXPECT_EQ(line_end.unread_input(), "x");
+
+    MemoryConsole lone_return("\rx");
+    wait_for_key(lone_return.console());
+    EXPECT_EQ(lone_return.unread_input(), "x");
+}
+
 } // namespace
