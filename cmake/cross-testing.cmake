@@ -20,7 +20,7 @@ endif()
 # itself started through the emulator too.
 function(zmod4710_cross_test test)
     if(WIN32)
-        set_tests_properties(${test} PROPERTIES FIXTURES_REQUIRED wine)
+        set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED wine)
     else()
         string(REPLACE ";" "\\;" launcher "${CMAKE_CROSSCOMPILING_EMULATOR}")
         set_tests_properties(${test} PROPERTIES ENVIRONMENT "ZMOD4710_TEST_LAUNCHER=${launcher}")
