@@ -1,5 +1,6 @@
 #include "basic_info.h"
 
+#include "call_result.h"
 #include "output_request.h"
 #include "ranges.h"
 #include "slot_scan.h"
@@ -18,27 +19,39 @@ void show_library_and_firmware(ModuleLibrary &library, Console &console, int slo
     // date cannot show stray memory.
     char date[ZMOD4710_LIB_DATE_SIZE];
     std::memset(date, 0, sizeof date);
-    library.GetLibDate(date);
+    const int date_result = library.GetLibDate(date);
     date[sizeof date - 1] = '\0';
     short firmware = 0;
-    library.GetFirmwareVersion(slot, &firmware);
+    const int firmware_result = library.GetFirmwareVersion(slot, &firmware);
 
     report_module_slot(console, slot);
     std::fprintf(console.out, "Library Version %04X \n", static_cast<unsigned int>(version));
-    std::fprintf(console.out, "Library Build Date %s \n", date);
-    std::fprintf(console.out, "Farmware Version %d \n", firmware);
+    // A refused query shows its refusal in place of a date or number it never gave.
+    if (call_succeeded(console, "zmod4710_GetLibDate", date_result)) {
+        std::fprintf(console.out, "Library Build Date %s \n", date);
+    }
+    if (call_succeeded(console, "zmod4710_GetFirmwareVersion", firmware_result)) {
+        std::fprintf(console.out, "Farmware Version %d \n", firmware);
+    }
 }
 
-// Reads the channel's calibration for the range, then drives it, and shows both.
+// Reads the channel's calibration for the range, then drives it, and shows both;
+// a refused read writes nothing, and a refused write shows no output value.
 void drive_and_report(ModuleLibrary &library, Console &console, int slot,
                       const OutputRequest &request) {
     unsigned short gain = 0;
     short offset = 0;
-    library.ReadAO_GainOffset(slot, request.channel, request.range, &gain, &offset);
-    library.WriteAO(slot, request.channel, request.range, request.value);
-    std::fprintf(console.out, "CH %d ,Range %s ,Gain %u ,Offset %d \nOutput Value = AO %7.3f \n",
-                 request.channel, kRangeLabels.text[request.range], static_cast<unsigned int>(gain),
-                 offset, static_cast<double>(request.value));
+    if (!call_succeeded(
+            console, "zmod4710_ReadAO_GainOffset",
+            library.ReadAO_GainOffset(slot, request.channel, request.range, &gain, &offset))) {
+        return;
+    }
+    const int written = library.WriteAO(slot, request.channel, request.range, request.value);
+    std::fprintf(console.out, "CH %d ,Range %s ,Gain %u ,Offset %d \n", request.channel,
+                 kRangeLabels.text[request.range], static_cast<unsigned int>(gain), offset);
+    if (call_succeeded(console, "zmod4710_WriteAO", written)) {
+        std::fprintf(console.out, "Output Value = AO %7.3f \n", static_cast<double>(request.value));
+    }
 }
 
 bool user_asks_for_another_pass(Console &console) {

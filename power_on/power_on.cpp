@@ -1,5 +1,6 @@
 #include "power_on.h"
 
+#include "call_result.h"
 #include "output_request.h"
 #include "ranges.h"
 #include "slot_scan.h"
@@ -50,13 +51,28 @@ bool prompt_power_on_value(Console &console, const char *range_label, float &val
     return true;
 }
 
+// Each write goes ahead only when the one before it was done, and what the module
+// refused is never shown as done.
+bool set_mode_and_drive(ModuleLibrary &library, Console &console, int slot, PowerOnMode mode,
+                        const OutputRequest &request) {
+    return call_succeeded(console, "zmod4710_SetPowerOnEnStatus",
+                          library.SetPowerOnEnStatus(slot, static_cast<short>(mode))) &&
+           call_succeeded(console, "zmod4710_WriteAO",
+                          library.WriteAO(slot, request.channel, request.range, request.value));
+}
+
 void apply_power_on_value(ModuleLibrary &library, Console &console, int slot,
                           const OutputRequest &request, float power_on_value) {
-    library.SetPowerOnEnStatus(slot, POWER_ON_VALUE);
-    library.WriteAO(slot, request.channel, request.range, request.value);
-    library.WritePowerOn_AO(slot, request.channel, request.range, power_on_value);
+    if (!set_mode_and_drive(library, console, slot, POWER_ON_VALUE, request)) {
+        return;
+    }
+    const int stored =
+        library.WritePowerOn_AO(slot, request.channel, request.range, power_on_value);
 
     print_output_message(console, kNowMessage, request.range, request.value, request.channel);
+    if (!call_succeeded(console, "zmod4710_WritePowerOn_AO", stored)) {
+        return;
+    }
     std::fputs("To test Power on Value, please Reset the Power of PAC \n", console.out);
     print_output_message(console, kPowerOnValueMessage, request.range, power_on_value,
                          request.channel);
@@ -64,9 +80,9 @@ void apply_power_on_value(ModuleLibrary &library, Console &console, int slot,
 
 void apply_retentive(ModuleLibrary &library, Console &console, int slot,
                      const OutputRequest &request) {
-    library.SetPowerOnEnStatus(slot, RETENTIVE);
-    library.WriteAO(slot, request.channel, request.range, request.value);
-
+    if (!set_mode_and_drive(library, console, slot, RETENTIVE, request)) {
+        return;
+    }
     std::fputs("To test Power on as last output value(Retentive, please Reset the Power of PAC \n",
                console.out);
     print_output_message(console, kRetentiveMessage, request.range, request.value, request.channel);
@@ -104,7 +120,8 @@ int run_power_on(ModuleLibrary &library, Console &console) {
         apply_retentive(library, console, slot, request);
     }
 
-    // The first key takes the line end left by the last answer, the second waits for the user.
+    // The first key takes the line end left by the last answer, the second waits for
+    // the user, also after a refused call, so that its message stays on the console.
     wait_for_key(console);
     wait_for_key(console);
     return 0;

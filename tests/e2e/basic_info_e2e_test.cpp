@@ -73,6 +73,14 @@ TEST_F(BasicInfoTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
     EXPECT_EQ(channel(0, 5).output, 6.0f);
 }
 
+TEST_F(BasicInfoTool, TellsThatTheModuleRefusedAChannelItLacksAndWritesNothing) {
+    Backplane zm4704_in_slot_2;
+    zm4704_in_slot_2.slots[2] = factory_module(ModuleKind::zm4704);
+    arrange(zm4704_in_slot_2);
+    run_transcript(kTool, "basic_info/refused_channel"); // channel 6 of four
+    EXPECT_EQ(backplane(), zm4704_in_slot_2);
+}
+
 #ifdef __linux__
 class BasicInfoToolWithAnotherLibrary : public ToolTestWithRecordingLibrary {};
 

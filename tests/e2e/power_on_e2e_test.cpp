@@ -73,6 +73,26 @@ TEST_F(PowerOnTool, FindsAZm4704InALaterSlot) {
     EXPECT_EQ(channel(6, 3).output, 0.0f) << "slot 6 is never reached";
 }
 
+TEST_F(PowerOnTool, TellsWhatTheModuleRefusedAndLeavesItAsItWas) {
+    Backplane zm4704_in_slot_2;
+    zm4704_in_slot_2.slots[2] = factory_module(ModuleKind::zm4704);
+    arrange(zm4704_in_slot_2);
+    run_transcript(kTool, "power_on/refused_channel"); // channel 6 of four
+    EXPECT_EQ(backplane(), zm4704_in_slot_2);
+
+    // The module is taken out while the tool waits for the power-on mode.
+    ChildProcess tool({kTool});
+    ASSERT_TRUE(tool.wait_for_output("5 : 0~ 20mA \n"));
+    tool.write_input("1\n2\n0\n");
+    ASSERT_TRUE(tool.wait_for_output("2 : Power on as last output value(Retentive \n"));
+    arrange(Backplane{});
+    tool.write_input("2\n\n\n");
+    ASSERT_TRUE(tool.wait_for_output("zmod4710_SetPowerOnEnStatus refused with result -2 \n"));
+    const ProcessResult result = tool.finish();
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.output.find("To test"), std::string::npos) << result.output;
+}
+
 TEST_F(PowerOnTool, WithoutAModuleSaysSo) {
     arrange(Backplane{});
     const ProcessResult result = run_transcript(kTool, "power_on/no_module");

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
+#include <map>
 #include <string>
 
 class FuzzConsole {
@@ -51,4 +53,34 @@ inline std::string shown(const char *format, float value) {
     char text[64];
     std::snprintf(text, sizeof text, format, static_cast<double>(value));
     return text;
+}
+
+// Which of the given operations the module library refuses on this input, and
+// with what result: chosen from a hash of the input, so each input always meets
+// the same refusals and about half of them meet none.
+inline std::map<std::string, int> refusals_for(const std::uint8_t *data, std::size_t size,
+                                               std::initializer_list<const char *> operations) {
+    std::uint32_t hash = 2166136261u;
+    for (std::size_t i = 0; i < size; ++i) {
+        hash = (hash ^ data[i]) * 16777619u;
+    }
+    std::map<std::string, int> results;
+    if ((hash & 1u) == 0) {
+        return results;
+    }
+    for (const char *operation : operations) {
+        hash >>= 2;
+        if ((hash & 3u) == 0) {
+            results[operation] = -1 - static_cast<int>(hash >> 30);
+        }
+    }
+    return results;
+}
+
+inline std::size_t count_of(const std::string &text, const std::string &part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
 }

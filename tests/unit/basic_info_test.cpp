@@ -170,6 +170,43 @@ TEST(BasicInfoTool, ShowsAtMostNineteenCharactersOfAnUnterminatedDate) {
     EXPECT_NE(result.output.find("Library Build Date 0123456789ABCDEFGHI \n"), std::string::npos);
 }
 
+TEST(BasicInfoTool, ARefusedQueryShowsItsRefusalInPlaceOfWhatItWouldHaveGiven) {
+    RecordingModuleLibrary library;
+    library.results = {{"GetLibDate", -3}, {"GetFirmwareVersion", 4}};
+    const BasicInfoRun result = run(library, "9");
+    EXPECT_EQ(result.output, "ZM-4710 on slot 0 \n"
+                             "Library Version 0100 \n"
+                             "zmod4710_GetLibDate refused with result -3 \n"
+                             "zmod4710_GetFirmwareVersion refused with result 4 \n" +
+                                 kMenu + "invalid input\n");
+}
+
+TEST(BasicInfoTool, ARefusedReadOrWriteShowsNoOutputAndThePassesGoOn) {
+    RecordingModuleLibrary library;
+    library.gain = 500;
+    library.offset = -12;
+    library.results = {{"ReadAO_GainOffset", -1}};
+    BasicInfoRun result = run(library, "2 1.5 9 y 9");
+    EXPECT_EQ(library.calls_after_scan(),
+              (Calls{"GetLibVersion()", "GetLibDate()", "GetFirmwareVersion(0)",
+                     "ReadAO_GainOffset(0, 9, 2)"}))
+        << "nothing is written without its calibration";
+    const std::string pass_end = "zmod4710_ReadAO_GainOffset refused with result -1 \n" +
+                                 kRepeatQuestion + kMenu + "invalid input\n";
+    EXPECT_EQ(result.output.substr(result.output.size() - pass_end.size()), pass_end);
+
+    RecordingModuleLibrary refusing_writes;
+    refusing_writes.gain = 500;
+    refusing_writes.offset = -12;
+    refusing_writes.results = {{"WriteAO", -2}};
+    result = run(refusing_writes, "2 1.5 1 y 9");
+    EXPECT_NE(result.output.find("CH 1 ,Range +/- 5V ,Gain 500 ,Offset -12 \n"
+                                 "zmod4710_WriteAO refused with result -2 \n" +
+                                 kRepeatQuestion + kMenu),
+              std::string::npos);
+    EXPECT_EQ(result.output.find("Output Value"), std::string::npos);
+}
+
 TEST(BasicInfoTool, WithoutAModuleSaysSoAndReadsTwoCharacters) {
     RecordingModuleLibrary library;
     library.module_slot = -1;

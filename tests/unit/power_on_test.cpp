@@ -36,9 +36,11 @@ struct PowerOnRun {
     Calls calls_after_scan;
 };
 
-PowerOnRun run(const std::string &input, int module_slot = 0) {
+PowerOnRun run(const std::string &input, int module_slot = 0,
+               const std::map<std::string, int> &results = {}) {
     RecordingModuleLibrary library;
     library.module_slot = module_slot;
+    library.results = results;
     MemoryConsole memory(input);
     PowerOnRun result;
     result.status = run_power_on(library, memory.console());
@@ -124,6 +126,45 @@ TEST(PowerOnTool, RefusedDialogueEndsAtOnceWithoutWaitingForAKey) {
         if (std::string(input).find("key") != std::string::npos) {
             EXPECT_EQ(result.unread.substr(result.unread.size() - 3), "key");
         }
+    }
+}
+
+TEST(PowerOnTool, ARefusedCallIsToldAndNothingAfterItIsWrittenOrShownAsDone) {
+    const std::string mode1 = "4\n12\n0\n1\n4\n\nleft";
+    const std::string mode1_dialogue =
+        kDialogueToMode + "Set a different AO value for Power On value , between 4~ 20mA \n";
+    struct Case {
+        std::string input;
+        std::map<std::string, int> results;
+        Calls calls_after_scan;
+        std::string output;
+    };
+    const Case cases[] = {
+        {mode1,
+         {{"SetPowerOnEnStatus", -2}},
+         {"SetPowerOnEnStatus(0, 1)"},
+         mode1_dialogue + "zmod4710_SetPowerOnEnStatus refused with result -2 \n"},
+        {mode1,
+         {{"WriteAO", -1}},
+         {"SetPowerOnEnStatus(0, 1)", "WriteAO(0, 0, 4, 12)"},
+         mode1_dialogue + "zmod4710_WriteAO refused with result -1 \n"},
+        {mode1,
+         {{"WritePowerOn_AO", 7}},
+         {"SetPowerOnEnStatus(0, 1)", "WriteAO(0, 0, 4, 12)", "WritePowerOn_AO(0, 0, 4, 4)"},
+         mode1_dialogue + "Now the ZM-4710 should output 12.0000 ma at CH 0 \n"
+                          "zmod4710_WritePowerOn_AO refused with result 7 \n"},
+        {"4\n12\n0\n2\n\nleft",
+         {{"WriteAO", -1}},
+         {"SetPowerOnEnStatus(0, 2)", "WriteAO(0, 0, 4, 12)"},
+         kDialogueToMode + "zmod4710_WriteAO refused with result -1 \n"},
+    };
+    for (const Case &refusal : cases) {
+        const PowerOnRun result = run(refusal.input, 0, refusal.results);
+        const std::string refused = refusal.results.begin()->first;
+        EXPECT_EQ(result.status, 0) << refused;
+        EXPECT_EQ(result.calls_after_scan, refusal.calls_after_scan) << refused;
+        EXPECT_EQ(result.output, refusal.output) << refused;
+        EXPECT_EQ(result.unread, "left") << refused << ": both keys are still waited for";
     }
 }
 

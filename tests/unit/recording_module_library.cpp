@@ -37,19 +37,21 @@ int RecordingModuleLibrary::Init(int slot) {
 
 int RecordingModuleLibrary::WriteAO(int slot, int channel, short range, float value) {
     calls.push_back(call_text("WriteAO", slot, channel, range, value));
-    writes.push_back({"WriteAO", slot, channel, range, value});
-    return 0;
+    const int result = answer("WriteAO");
+    writes.push_back({"WriteAO", slot, channel, range, value, result});
+    return result;
 }
 
 int RecordingModuleLibrary::SetPowerOnEnStatus(int slot, short mode) {
     calls.push_back(call_text("SetPowerOnEnStatus", slot, mode));
-    return 0;
+    return answer("SetPowerOnEnStatus");
 }
 
 int RecordingModuleLibrary::WritePowerOn_AO(int slot, int channel, short range, float value) {
     calls.push_back(call_text("WritePowerOn_AO", slot, channel, range, value));
-    writes.push_back({"WritePowerOn_AO", slot, channel, range, value});
-    return 0;
+    const int result = answer("WritePowerOn_AO");
+    writes.push_back({"WritePowerOn_AO", slot, channel, range, value, result});
+    return result;
 }
 
 int RecordingModuleLibrary::ReadAO_GainOffset(int slot, int channel, short range,
@@ -59,7 +61,7 @@ int RecordingModuleLibrary::ReadAO_GainOffset(int slot, int channel, short range
         *gain_out = gain;
         *offset_out = offset;
     }
-    return 0;
+    return answer("ReadAO_GainOffset");
 }
 
 int RecordingModuleLibrary::GetLibVersion() {
@@ -73,7 +75,7 @@ int RecordingModuleLibrary::GetLibDate(char *date) {
         std::memcpy(date, lib_date.data(),
                     std::min<std::size_t>(lib_date.size() + 1, ZMOD4710_LIB_DATE_SIZE));
     }
-    return 0;
+    return answer("GetLibDate");
 }
 
 int RecordingModuleLibrary::GetFirmwareVersion(int slot, short *version) {
@@ -81,7 +83,14 @@ int RecordingModuleLibrary::GetFirmwareVersion(int slot, short *version) {
     if (fills_outputs) {
         *version = firmware;
     }
-    return 0;
+    return answer("GetFirmwareVersion");
+}
+
+int RecordingModuleLibrary::answer(const std::string &operation) {
+    const auto found = results.find(operation);
+    const int result = found != results.end() ? found->second : 0;
+    refusals += result != 0 ? 1 : 0;
+    return result;
 }
 
 std::vector<std::string> RecordingModuleLibrary::calls_after_scan() const {

@@ -4,6 +4,7 @@
 
 #include "module_library.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,12 @@ public:
     // A library that does not fill what it is given leaves the caller's values.
     bool fills_outputs = true;
 
+    // What each call answers, by operation name ("WriteAO"); 0 for any not named.
+    // Init answers by module_slot, GetLibVersion with lib_version.
+    std::map<std::string, int> results;
+    // How many calls were answered with something other than 0.
+    int refusals = 0;
+
     std::vector<std::string> calls;
 
     // Each write to the module, WriteAO and WritePowerOn_AO alike, as it was made.
@@ -28,6 +35,7 @@ public:
         int channel;
         short range;
         float value;
+        int result;
     };
     std::vector<Write> writes;
 
@@ -43,4 +51,7 @@ public:
 
     // The calls other than the slot scan's Init calls.
     std::vector<std::string> calls_after_scan() const;
+
+private:
+    int answer(const std::string &operation);
 };
