@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cfloat>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 
 namespace {
@@ -26,26 +27,35 @@ int skip_blanks(std::FILE *in) {
     return c;
 }
 
+// Flushes what the tool has written, so a prompt is seen before the tool waits.
+// False when the output can no longer be written (a reader that has gone): there
+// is nobody left to answer, as at the end of input.
+bool flush_output(Console &console) {
+    return std::fflush(console.out) == 0 && std::ferror(console.out) == 0;
+}
+
 // Reads the next run of characters that are not white space into word. The
 // white space that ends it goes back into the input, as formatted input leaves it.
+// A word too long to be a number, or one holding a NUL byte, is refused as soon
+// as it is seen, without reading the rest of it, which may never end.
 bool read_word(Console &console, char (&word)[kMaxAnswerLength + 1]) {
-    std::fflush(console.out);
+    if (!flush_output(console)) {
+        return false;
+    }
     int c = skip_blanks(console.in);
     int length = 0;
-    bool too_long = false;
     while (c != EOF && !is_blank(c)) {
-        if (length < kMaxAnswerLength) {
-            word[length++] = static_cast<char>(c);
-        } else {
-            too_long = true;
+        if (length == kMaxAnswerLength || c == '\0') {
+            return false;
         }
+        word[length++] = static_cast<char>(c);
         c = std::fgetc(console.in);
     }
     if (c != EOF) {
         std::ungetc(c, console.in);
     }
     word[length] = '\0';
-    return length > 0 && !too_long;
+    return length > 0;
 }
 
 const char *skip_sign(const char *text) {
@@ -123,6 +133,16 @@ bool parse_float(const char *word, float &value) {
 
 } // namespace
 
+Console standard_console() {
+#ifdef SIGPIPE
+    // Writing to a reader that has gone fails as a write, which the next read
+    // sees, instead of ending the tool with a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    Console console = {stdin, stdout};
+    return console;
+}
+
 bool read_int_answer(Console &console, int &value) {
     char word[kMaxAnswerLength + 1];
     return read_word(console, word) && parse_int(word, value);
@@ -134,7 +154,9 @@ bool read_float_answer(Console &console, float &value) {
 }
 
 bool read_char_answer(Console &console, char &answer) {
-    std::fflush(console.out);
+    if (!flush_output(console)) {
+        return false;
+    }
     const int c = skip_blanks(console.in);
     if (c == EOF) {
         return false;
@@ -144,7 +166,9 @@ bool read_char_answer(Console &console, char &answer) {
 }
 
 void wait_for_key(Console &console) {
-    std::fflush(console.out);
+    if (!flush_output(console)) {
+        return;
+    }
     // A carriage return and the line feed after it are one line end, as a console
     // or serial line that does not translate them sends it.
     if (std::fgetc(console.in) == '\r') {

@@ -3,8 +3,9 @@
 // Answers are read the way formatted input reads them: white space, line ends
 // included, is skipped before an answer, and what follows an answer stays in the
 // input for the next read. Unlike formatted input, an answer must be a whole
-// number as typed: "12abc", "nan", an integer beyond 32 bits or the end of input
-// are not read as anything, and the read says so.
+// number as typed: "12abc", "nan", an integer beyond 32 bits, a word of more than
+// 64 characters or with a NUL byte in it, or the end of input are not read as
+// anything, and the read says so.
 #ifndef KIT_CONSOLE_H
 #define KIT_CONSOLE_H
 
@@ -15,7 +16,11 @@ struct Console {
     std::FILE *out;
 };
 
-// Each read first flushes the output, so a prompt is seen before the tool waits.
+// The process's own console, standard input and output.
+Console standard_console();
+
+// Each read first flushes the output, so a prompt is seen before the tool waits;
+// output that can no longer be written is taken as the end of input.
 bool read_int_answer(Console &console, int &value);
 // A finite decimal number that fits a float: digits, point, exponent.
 bool read_float_answer(Console &console, float &value);

@@ -2,6 +2,6 @@
 
 int main() {
     LinkedModuleLibrary library;
-    Console console = {stdin, stdout};
+    Console console = standard_console();
     return run_power_on(library, console);
 }

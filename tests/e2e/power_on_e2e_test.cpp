@@ -2,6 +2,14 @@
 // module holds afterwards, and what the module library is asked.
 #include "tool_runner.hpp"
 
+#ifdef __linux__
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 using namespace zmod4710_sim;
@@ -126,6 +134,49 @@ TEST_F(PowerOnTool, ShowsEachPromptBeforeWaitingForItsAnswer) {
     EXPECT_EQ(channel(0, 6).output, -1.25f);
     EXPECT_EQ(channel(0, 6).power_on_value, 0.5f);
 }
+
+#if defined(__linux__) && !defined(ZMOD4710_CROSS_BUILD)
+// The tool started with its input from a file and its output into a pipe that
+// nobody reads, as when the program reading it has ended; its exit status, or
+// 128 and the signal that ended it.
+int exit_status_with_output_gone(const std::string &tool, const std::string &input_file) {
+    int ends[2];
+    if (pipe(ends) != 0) {
+        return -1;
+    }
+    close(ends[0]);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, input_file.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &pipe_signal);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    std::string program = tool;
+    char *arguments[] = {program.data(), nullptr};
+    pid_t child = -1;
+    const int spawned =
+        posix_spawn(&child, tool.c_str(), &actions, &attributes, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(ends[1]);
+    int status = 0;
+    if (spawned != 0 || waitpid(child, &status, 0) != child) {
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(PowerOnTool, OutputThatIsGoneEndsTheToolWithStatus0AndNoWrite) {
+    const std::string input = transcript_file_path("power_on/mode1_current", ".in");
+    EXPECT_EQ(exit_status_with_output_gone(kTool, input), 0);
+    EXPECT_FALSE(std::filesystem::exists(state_path)) << "nothing was written to the module";
+}
+#endif
 
 #ifdef __linux__
 class PowerOnToolWithAnotherLibrary : public ToolTestWithRecordingLibrary {};

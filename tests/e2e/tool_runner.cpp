@@ -2,8 +2,12 @@
 
 #include <fstream>
 
+std::string transcript_file_path(const std::string &name, const std::string &suffix) {
+    return (std::filesystem::path(TRANSCRIPT_DIR) / (name + suffix)).string();
+}
+
 std::string transcript_file(const std::string &name, const std::string &suffix) {
-    return read_text_file(std::filesystem::path(TRANSCRIPT_DIR) / (name + suffix));
+    return read_text_file(transcript_file_path(name, suffix));
 }
 
 ProcessResult ToolTest::run_transcript(const std::string &tool, const std::string &name) const {

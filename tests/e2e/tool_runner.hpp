@@ -10,6 +10,7 @@
 
 // tests/e2e/transcripts/NAME.in is typed, NAME.out is what the tool must show.
 std::string transcript_file(const std::string &name, const std::string &suffix);
+std::string transcript_file_path(const std::string &name, const std::string &suffix);
 
 class ToolTest : public SimulatedBackplaneTest {
 protected:

@@ -54,6 +54,19 @@ TEST(ReadIntAnswer, RefusesAnOverlongWordEvenIfItIsDigits) {
     EXPECT_EQ(int_answer(std::string(200, '0') + "1\n"), std::nullopt);
 }
 
+TEST(ReadAnswers, RefuseAWordAsSoonAsItIsTooLongOrHoldsANulByte) {
+    // A word that may never end (a console reading /dev/zero) is not read to its end.
+    MemoryConsole endless(std::string(100000, '7'));
+    int value = 0;
+    EXPECT_FALSE(read_int_answer(endless.console(), value));
+    EXPECT_GT(endless.unread_input().size(), 100000u - 100u);
+
+    for (const std::string &input : {std::string("4\0junk\n", 7), std::string("\0\n", 2)}) {
+        EXPECT_EQ(int_answer(input), std::nullopt);
+        EXPECT_EQ(float_answer(input), std::nullopt);
+    }
+}
+
 TEST(ReadFloatAnswer, ReadsDecimalNumbers) {
     EXPECT_EQ(float_answer("1.5\n"), 1.5f);
     EXPECT_EQ(float_answer("12\n"), 12.0f);
