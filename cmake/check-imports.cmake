@@ -1,6 +1,8 @@
 # Proves that a tool deploys as a single program beside the module library: what
 # it imports at load time is the module library and the C run time, never a C++
-# run time (libstdc++, libgcc_s, libstdc++-6.dll, libgcc_s_seh-1.dll).
+# run time (libstdc++, libgcc_s, libstdc++-6.dll, libgcc_s_seh-1.dll). An ELF
+# program searches for libraries only relative to itself ($ORIGIN): an empty or
+# relative entry in its RUNPATH would be the folder it is started from.
 #
 #   cmake -DPROGRAM=... -DLISTER=readelf|objdump -DFORMAT=elf|pe -P check-imports.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -45,6 +47,20 @@ foreach(entry ${entries})
         set(has_module_library TRUE)
     endif()
 endforeach()
+
+if(FORMAT STREQUAL "elf")
+    string(REGEX MATCHALL "Library (runpath|rpath): \\[[^]]*\\]" search_paths "${listing}")
+    foreach(search_path ${search_paths})
+        string(REGEX REPLACE ".*\\[([^]]*)\\]" "\\1" folders "${search_path}")
+        string(REPLACE ":" ";" folders "${folders}")
+        foreach(folder IN LISTS folders) # empty entries included
+            if(NOT folder MATCHES "^\\$ORIGIN(/|$)")
+                message(FATAL_ERROR "${PROGRAM} searches \"${folder}\" for libraries: "
+                                    "only folders relative to $ORIGIN are safe (${search_path})")
+            endif()
+        endforeach()
+    endforeach()
+endif()
 
 if(unexpected)
     message(FATAL_ERROR "${PROGRAM} imports ${unexpected}; it may import only the module library "

@@ -65,13 +65,17 @@ function(zmod4710_tool target)
         # RUNPATH rather than RPATH, so LD_LIBRARY_PATH can put another module library in place.
         target_link_options(${target} PRIVATE
             $<$<CXX_COMPILER_ID:GNU,Clang>:-Wl,--as-needed -Wl,--enable-new-dtags>)
-        # Installed, a tool finds the module library where the install puts it: in
-        # lib/ beside bin/, or in the controller bundle beside the tool itself.
+        # A tool finds the module library where the install puts it: in lib/ beside
+        # bin/, or in the controller bundle beside the tool itself. The build tree
+        # has the same layout, so built tools search there too, and nowhere else:
+        # a build RUNPATH would name this machine's folders, and CMake pads it with
+        # an empty entry, which is the current folder.
         if(ZMOD4710_LIBRARY)
             set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN")
         else()
             set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
         endif()
+        set_target_properties(${target} PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
     endif()
 endfunction()
 
