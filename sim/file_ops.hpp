@@ -2,6 +2,7 @@
 // concurrent program never sees half a state.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -27,13 +28,30 @@ private:
 #endif
 };
 
+// Far more than any backplane's state; a larger file is refused unread.
+constexpr std::uintmax_t kMaxStateFileSize = 1024 * 1024;
+
+// What path names once its symbolic links are followed, even to a file that does
+// not exist yet, so that a write goes to the link's target and keeps the link.
+std::filesystem::path final_target(const std::filesystem::path &path);
+
+// Makes folder and the folders above it that are missing, each readable by its
+// owner alone (0700), as a folder of a user's state ought to be.
+void make_folders(const std::filesystem::path &folder);
+
 // The whole file, or nothing when it does not exist. Throws StateError when it
-// exists but cannot be read.
+// exists but cannot be read, is not a regular file (a FIFO would never end, a
+// device never stop) or is larger than kMaxStateFileSize.
 std::optional<std::string> read_file_if_exists(const std::filesystem::path &path);
 
-// Writes contents to a temporary file beside path, flushes it to the disk and
-// renames it over path: a crash leaves either the old or the new file.
-// Throws StateError.
+// Writes contents to a new temporary file beside path, flushes it to the disk and
+// renames it over path: a crash leaves either the old or the new file. The
+// temporary file has a name no one can predict and is made anew, never through
+// a link that someone put in its place; it takes the mode of the file it
+// replaces, and is removed when the write fails. Throws StateError.
 void replace_file_atomically(const std::filesystem::path &path, std::string_view contents);
+
+// A name for a temporary file beside path that no one can predict.
+std::filesystem::path unpredictable_name_beside(const std::filesystem::path &path);
 
 } // namespace zmod4710_sim

@@ -3,6 +3,7 @@
 #include "state_json.hpp"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #ifndef NOMINMAX
@@ -45,6 +46,7 @@ public:
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
     HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
+    friend void swap(Handle &a, Handle &b) noexcept { std::swap(a.handle_, b.handle_); }
 
 private:
     HANDLE handle_;
@@ -57,8 +59,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 ExclusiveFileLock::ExclusiveFileLock(const std::filesystem::path &lock_path)
     : handle_(INVALID_HANDLE_VALUE) {
+    // A link in the lock's place is opened itself, never followed.
     Handle file(CreateFileW(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
     if (!file.valid()) {
         fail("open the lock file", lock_path);
     }
@@ -74,6 +78,13 @@ ExclusiveFileLock::~ExclusiveFileLock() {
     CloseHandle(static_cast<HANDLE>(handle_));
 }
 
+void make_folders(const std::filesystem::path &folder) {
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::create_directories(folder, error) && error) {
+        throw StateError("cannot create " + folder.string() + ": " + error.message());
+    }
+}
+
 std::optional<std::string> read_file_if_exists(const std::filesystem::path &path) {
     Handle file(CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -85,10 +96,20 @@ std::optional<std::string> read_file_if_exists(const std::filesystem::path &path
         }
         fail("open", path, error);
     }
+    // A pipe or a device (NUL, CON) would never end or never stop.
+    LARGE_INTEGER size = {};
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
+        throw StateError("cannot read " + path.string() + ": not a regular file");
+    }
     std::string contents;
     char buffer[8192];
     DWORD count = 0;
     do {
+        if (static_cast<std::uintmax_t>(size.QuadPart) > kMaxStateFileSize ||
+            contents.size() > kMaxStateFileSize) {
+            throw StateError("cannot read " + path.string() +
+                             ": larger than 1 MiB, far more than any backplane's state");
+        }
         if (!ReadFile(file.get(), buffer, sizeof buffer, &count, nullptr)) {
             fail("read", path);
         }
@@ -98,30 +119,45 @@ std::optional<std::string> read_file_if_exists(const std::filesystem::path &path
 }
 
 void replace_file_atomically(const std::filesystem::path &path, std::string_view contents) {
-    std::filesystem::path temporary = path;
-    temporary += ".tmp";
-    {
-        Handle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.valid()) {
+    // Made anew (CREATE_NEW) under a name no one can predict: never a file or link
+    // that was there before. Removed again unless it is put in place.
+    std::filesystem::path temporary;
+    Handle file(INVALID_HANDLE_VALUE);
+    for (int attempt = 0; !file.valid(); ++attempt) {
+        temporary = unpredictable_name_beside(path);
+        Handle created(CreateFileW(temporary.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!created.valid() && (GetLastError() != ERROR_FILE_EXISTS || attempt == 100)) {
             fail("create", temporary);
         }
-        while (!contents.empty()) {
-            DWORD written = 0;
-            const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(contents.size(), 1 << 20));
-            if (!WriteFile(file.get(), contents.data(), chunk, &written, nullptr)) {
-                fail("write", temporary);
-            }
-            contents.remove_prefix(written);
-        }
-        if (!FlushFileBuffers(file.get())) {
-            fail("flush", temporary);
-        }
+        swap(file, created);
     }
+    struct RemoveUnlessPlaced {
+        const std::filesystem::path &name;
+        bool placed = false;
+        ~RemoveUnlessPlaced() {
+            if (!placed) {
+                DeleteFileW(name.c_str());
+            }
+        }
+    } removal{temporary};
+    while (!contents.empty()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(contents.size(), 1 << 20));
+        if (!WriteFile(file.get(), contents.data(), chunk, &written, nullptr)) {
+            fail("write", temporary);
+        }
+        contents.remove_prefix(written);
+    }
+    if (!FlushFileBuffers(file.get())) {
+        fail("flush", temporary);
+    }
+    CloseHandle(file.release());
     // A reader that has the old file open can hold up the replace for a moment.
     for (int attempt = 0;; ++attempt) {
         if (MoveFileExW(temporary.c_str(), path.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            removal.placed = true;
             return;
         }
         const DWORD error = GetLastError();

@@ -4,7 +4,6 @@
 #include "state_json.hpp"
 
 #include <cstdlib>
-#include <system_error>
 #include <utility>
 
 namespace zmod4710_sim {
@@ -44,7 +43,30 @@ std::filesystem::path default_state_path() {
 StateFile::StateFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 Backplane StateFile::load() const {
-    const std::optional<std::string> contents = read_file_if_exists(path_);
+    return load_from(final_target(path_));
+}
+
+bool StateFile::update(const std::function<bool(Backplane &)> &change) const {
+    const std::filesystem::path file = final_target(path_);
+    make_folders(file.parent_path());
+    const ExclusiveFileLock lock(lock_path(file));
+    Backplane backplane = load_from(file);
+    if (!change(backplane)) {
+        return false;
+    }
+    replace_file_atomically(file, format_backplane(backplane));
+    return true;
+}
+
+void StateFile::store(const Backplane &backplane) const {
+    const std::filesystem::path file = final_target(path_);
+    make_folders(file.parent_path());
+    const ExclusiveFileLock lock(lock_path(file));
+    replace_file_atomically(file, format_backplane(backplane));
+}
+
+Backplane StateFile::load_from(const std::filesystem::path &file) const {
+    const std::optional<std::string> contents = read_file_if_exists(file);
     if (!contents) {
         return factory_backplane();
     }
@@ -56,35 +78,12 @@ Backplane StateFile::load() const {
     }
 }
 
-bool StateFile::update(const std::function<bool(Backplane &)> &change) const {
-    prepare_folder();
-    const ExclusiveFileLock lock(lock_path());
-    Backplane backplane = load();
-    if (!change(backplane)) {
-        return false;
-    }
-    replace_file_atomically(path_, format_backplane(backplane));
-    return true;
-}
-
-void StateFile::store(const Backplane &backplane) const {
-    prepare_folder();
-    const ExclusiveFileLock lock(lock_path());
-    replace_file_atomically(path_, format_backplane(backplane));
-}
-
-std::filesystem::path StateFile::lock_path() const {
-    std::filesystem::path lock = path_;
+// Beside the file itself, not beside a link to it: every name of one file locks
+// the same lock.
+std::filesystem::path StateFile::lock_path(const std::filesystem::path &file) {
+    std::filesystem::path lock = file;
     lock += ".lock";
     return lock;
-}
-
-void StateFile::prepare_folder() const {
-    const std::filesystem::path folder = path_.parent_path();
-    std::error_code error;
-    if (!folder.empty() && !std::filesystem::create_directories(folder, error) && error) {
-        throw StateError("cannot create " + folder.string() + ": " + error.message());
-    }
 }
 
 } // namespace zmod4710_sim

@@ -26,16 +26,18 @@ public:
 
     // Reads, changes and writes back the backplane under an exclusive lock, so
     // that programs changing it at once lose no update. The folder is made at
-    // the first write. When change returns false, or the file cannot be read or
-    // parsed, the file is left as it was. Returns what change returned; throws StateError.
+    // the first write, private to its owner. A path that is a symbolic link is
+    // written through: its target is replaced and the link is kept. When change returns false, or
+    // the file cannot be read or parsed, the file is left as it was. Returns what change returned;
+    // throws StateError.
     bool update(const std::function<bool(Backplane &)> &change) const;
 
     // Puts backplane in place of whatever the file holds, parsable or not.
     void store(const Backplane &backplane) const;
 
 private:
-    std::filesystem::path lock_path() const;
-    void prepare_folder() const;
+    Backplane load_from(const std::filesystem::path &file) const;
+    static std::filesystem::path lock_path(const std::filesystem::path &file);
 
     std::filesystem::path path_;
 };

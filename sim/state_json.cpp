@@ -1,7 +1,11 @@
 #include "state_json.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
+#include <set>
+#include <vector>
 
 namespace zmod4710_sim {
 
@@ -58,6 +62,20 @@ const json &array_member(const json &object, const std::string &parent, const st
     return value;
 }
 
+// A field this program does not know would be lost at the next write, which
+// writes only what it knows: such a file is refused rather than thinned out.
+void check_known_fields(const json &object, const std::string &path,
+                        std::initializer_list<const char *> known) {
+    if (!object.is_object()) {
+        return;
+    }
+    for (const auto &field : object.items()) {
+        if (std::find(known.begin(), known.end(), field.key()) == known.end()) {
+            throw StateError(field_path(path, field.key()) + ": not a field of a backplane state");
+        }
+    }
+}
+
 json calibration_to_json(const std::array<Calibration, kRangeCount> &calibration) {
     json ranges = json::array();
     for (std::size_t range = 0; range < calibration.size(); ++range) {
@@ -98,6 +116,7 @@ std::array<Calibration, kRangeCount> calibration_from_json(const json &list,
     std::array<Calibration, kRangeCount> calibration{};
     for (std::size_t index = 0; index < list.size(); ++index) {
         const std::string at = element_path(path, index);
+        check_known_fields(list[index], at, {"range", "gain", "offset"});
         const long long range = integer_member(list[index], at, "range", 0, kRangeCount - 1);
         if (static_cast<std::size_t>(range) != index) {
             throw StateError(at + ".range: expected " + std::to_string(index));
@@ -112,6 +131,9 @@ std::array<Calibration, kRangeCount> calibration_from_json(const json &list,
 }
 
 Channel channel_from_json(const json &object, std::size_t index, const std::string &path) {
+    check_known_fields(
+        object, path,
+        {"channel", "range", "output", "power_on_range", "power_on_value", "calibration"});
     if (static_cast<std::size_t>(integer_member(object, path, "channel", 0, 255)) != index) {
         throw StateError(path + ".channel: expected " + std::to_string(index));
     }
@@ -128,6 +150,7 @@ Channel channel_from_json(const json &object, std::size_t index, const std::stri
 }
 
 Module module_from_json(const json &object, const std::string &path) {
+    check_known_fields(object, path, {"slot", "module", "firmware", "power_on_mode", "channels"});
     Module module;
     const json &name = member(object, path, "module");
     const std::optional<ModuleKind> kind =
@@ -169,6 +192,7 @@ json backplane_to_json(const Backplane &backplane) {
 }
 
 Backplane backplane_from_json(const json &document) {
+    check_known_fields(document, "", {"slots"});
     Backplane backplane;
     const json &slots = array_member(document, "", "slots");
     for (std::size_t index = 0; index < slots.size(); ++index) {
@@ -188,15 +212,38 @@ std::string format_backplane(const Backplane &backplane) {
 }
 
 Backplane parse_backplane(std::string_view text) {
+    // The parser would stop at a NUL byte and take the text before it for all.
+    if (text.find('\0') != std::string_view::npos) {
+        throw StateError("a NUL byte at offset " + std::to_string(text.find('\0')));
+    }
+    // The parser keeps the last of two fields of one name: a second "slots" would
+    // empty the backplane unseen. The keys of every open object are kept to find one.
+    std::vector<std::set<std::string>> open_objects;
+    std::string twice;
+    const json::parser_callback_t find_repeated_keys = [&](int, json::parse_event_t event,
+                                                           json &parsed) {
+        if (event == json::parse_event_t::object_start) {
+            open_objects.emplace_back();
+        } else if (event == json::parse_event_t::object_end && !open_objects.empty()) {
+            open_objects.pop_back();
+        } else if (event == json::parse_event_t::key && !open_objects.empty() &&
+                   !open_objects.back().insert(parsed.get<std::string>()).second && twice.empty()) {
+            twice = parsed.get<std::string>();
+        }
+        return true;
+    };
     json document;
     try {
-        document = json::parse(text);
+        document = json::parse(text, find_repeated_keys);
     } catch (const json::exception &error) {
         // Not only syntax: a number too large for a double is refused here too.
         // Keep the library's account of where the text goes wrong, without its tag.
         const std::string what = error.what();
         const std::size_t tag_end = what.find("] ");
         throw StateError(tag_end == std::string::npos ? what : what.substr(tag_end + 2));
+    }
+    if (!twice.empty()) {
+        throw StateError("\"" + twice + "\" is given twice in one object");
     }
     return backplane_from_json(document);
 }

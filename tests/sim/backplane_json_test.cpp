@@ -1,5 +1,6 @@
 // The simulated backplane's model and its JSON form: what the state file holds.
 #include "backplane.hpp"
+#include "file_ops.hpp"
 #include "state_file.hpp"
 #include "state_json.hpp"
 
@@ -9,6 +10,10 @@
 
 #include <functional>
 #include <set>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace zmod4710_sim {
 namespace {
@@ -106,6 +111,26 @@ TEST(BackplaneJson, RefusesTextThatIsNotJson) {
     for (const char *text : {"", "{\"slots\": [}", "{\"slots\": []} trailing", "\xff",
                              "321e308.0E}", "{\"slots\": [], \"spare\": 1e999}"}) {
         EXPECT_THROW(parse_backplane(text), StateError) << text;
+    }
+}
+
+TEST(BackplaneJson, RefusesTextThatWouldBeMisreadOrLoseAFieldAtTheNextWrite) {
+    nlohmann::ordered_json annotated = backplane_to_json(factory_backplane());
+    annotated["slots"][0]["channels"][2]["calibration"][5]["note"] = "trimmed by hand";
+    const std::pair<std::string, const char *> cases[] = {
+        {R"({"slots": [{"slot": 0}], "slots": []})", "\"slots\" is given twice"},
+        {R"({"slots": [{"slot": 0, "slot": 3}]})", "\"slot\" is given twice"},
+        {std::string(R"({"slots": []})") + '\0' + "{\"slots\": [}", "a NUL byte at offset 13"},
+        {R"({"slots": [], "note": "mine"})", "note: not a field"},
+        {annotated.dump(), "slots[0].channels[2].calibration[5].note: not a field"},
+    };
+    for (const auto &[text, message] : cases) {
+        try {
+            parse_backplane(text);
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const StateError &error) {
+            EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+        }
     }
 }
 
@@ -216,6 +241,85 @@ TEST(StateFile, NeverOverwritesAFileItCannotParse) {
     EXPECT_FALSE(changed);
     EXPECT_EQ(read_text_file(file.path()), corrupt);
 }
+
+TEST(StateFile, RefusesUnreadAFileThatIsNoRegularFileOrTooLarge) {
+    TemporaryDirectory directory;
+    const std::filesystem::path large = directory.path() / "large.json";
+    write_text_file(large, std::string(kMaxStateFileSize + 1, ' '));
+#ifdef _WIN32
+    const std::filesystem::path device = "NUL";
+#else
+    const std::filesystem::path device = "/dev/zero";
+    const std::filesystem::path fifo = directory.path() / "fifo.json";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(StateFile(fifo).load(), StateError) << "and does not wait for a writer";
+#endif
+    EXPECT_THROW(StateFile(device).load(), StateError);
+    EXPECT_THROW(StateFile(large).load(), StateError);
+}
+
+#ifndef _WIN32
+std::set<std::string> names_in(const std::filesystem::path &folder) {
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+TEST(StateFile, WritesThroughALinkToItAndKeepsTheFilesMode) {
+    TemporaryDirectory directory;
+    const std::filesystem::path real = directory.path() / "real.json";
+    const std::filesystem::path link = directory.path() / "link.json";
+    StateFile(real).store(factory_backplane());
+    std::filesystem::permissions(real, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write);
+    std::filesystem::create_symlink("real.json", link);
+    StateFile(link).update([](Backplane &backplane) {
+        backplane.slots[0]->channels[0].output = 2.5f;
+        return true;
+    });
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(StateFile(real).load().slots[0]->channels[0].output, 2.5f);
+    EXPECT_EQ(std::filesystem::status(real).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(names_in(directory.path()),
+              (std::set<std::string>{"link.json", "real.json", "real.json.lock"}))
+        << "one lock for both names, and no temporary file left";
+}
+
+TEST(StateFile, NeverWritesThroughALinkPlantedBesideIt) {
+    TemporaryDirectory directory;
+    const std::filesystem::path victim = directory.path() / "victim";
+    write_text_file(victim, "precious");
+    const StateFile file(directory.path() / "backplane.json");
+    std::filesystem::create_symlink(victim, directory.path() / "backplane.json.tmp");
+    file.store(factory_backplane());
+    EXPECT_EQ(read_text_file(victim), "precious");
+
+    const StateFile other(directory.path() / "other.json");
+    std::filesystem::create_symlink(directory.path() / "made",
+                                    directory.path() / "other.json.lock");
+    EXPECT_THROW(other.store(factory_backplane()), StateError);
+    EXPECT_FALSE(std::filesystem::exists(directory.path() / "made"));
+}
+
+TEST(StateFile, MakesPrivateFoldersAndLeavesNoTemporaryFileWhenAWriteFails) {
+    TemporaryDirectory directory;
+    StateFile(directory.path() / "state" / "zmod4710-sim" / "backplane.json")
+        .store(factory_backplane());
+    for (const std::filesystem::path &folder :
+         {directory.path() / "state", directory.path() / "state" / "zmod4710-sim"}) {
+        EXPECT_EQ(std::filesystem::status(folder).permissions() & std::filesystem::perms::all,
+                  std::filesystem::perms::owner_all)
+            << folder;
+    }
+    // A folder where the file should be: the rename fails after the write.
+    std::filesystem::create_directory(directory.path() / "taken");
+    EXPECT_THROW(StateFile(directory.path() / "taken").store(factory_backplane()), StateError);
+    EXPECT_EQ(names_in(directory.path()), (std::set<std::string>{"state", "taken", "taken.lock"}));
+}
+#endif
 
 } // namespace
 } // namespace zmod4710_sim

@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <sstream>
 
 namespace zmod4710_sim {
@@ -230,6 +234,19 @@ TEST_F(SimCli, RefusesAStateFileWithANumberTooLargeForADouble) {
     write_text_file(state_path, "{\"slots\": [], \"spare\": 1e999}");
     expect_refused({"show"}, 1, "number overflow");
 }
+
+#ifndef _WIN32
+TEST_F(SimCli, RefusesAFifoNamedAsTheStateWithoutWaitingOnIt) {
+    ASSERT_EQ(mkfifo(state_path.c_str(), 0600), 0);
+    for (const char *command : {"show", "power-cycle"}) {
+        const CliRun result = run({command});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.errors,
+                  "zmod4710-sim: cannot read " + state_path.string() + ": not a regular file\n");
+    }
+    EXPECT_EQ(std::filesystem::status(state_path).type(), std::filesystem::file_type::fifo);
+}
+#endif
 
 TEST_F(SimCli, NeverOverwritesAStateFileItCannotParse) {
     const std::string corrupt = "{\"slots\": [{\"slot\": 0, \"module\": \"ZM-4710\"}]}";
