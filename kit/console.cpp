@@ -3,8 +3,13 @@
 #include <cctype>
 #include <cfloat>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
+
+// Only POSIX systems end a program that writes to a reader that has gone; the
+// Windows CE C run time may not even have <signal.h>.
+#ifndef _WIN32
+#include <csignal>
+#endif
 
 namespace {
 

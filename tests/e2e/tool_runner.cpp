@@ -18,6 +18,13 @@ ProcessResult ToolTest::run_transcript(const std::string &tool, const std::strin
     return result;
 }
 
+void ToolTest::run_transcript_changing_nothing(const std::string &tool, const std::string &name,
+                                               const zmod4710_sim::Backplane &backplane) const {
+    arrange(backplane);
+    run_transcript(tool, name);
+    EXPECT_EQ(this->backplane(), backplane) << name;
+}
+
 #ifdef __linux__
 std::vector<std::string> ToolTestWithRecordingLibrary::recorded_calls() const {
     std::ifstream file(log);

@@ -17,6 +17,9 @@ protected:
     // Runs tool with the transcript's input and expects exactly its output and
     // exit status 0.
     ProcessResult run_transcript(const std::string &tool, const std::string &name) const;
+    // The same on the backplane given, which the module must still hold afterwards.
+    void run_transcript_changing_nothing(const std::string &tool, const std::string &name,
+                                         const zmod4710_sim::Backplane &backplane) const;
 };
 
 #ifdef __linux__
