@@ -29,7 +29,7 @@ private:
 };
 
 // Far more than any backplane's state; a larger file is refused unread.
-constexpr std::uintmax_t kMaxStateFileSize = 1024 * 1024;
+constexpr std::uintmax_t kMaxStateFileSize = std::uintmax_t{1} << 20;
 
 // What path names once its symbolic links are followed, even to a file that does
 // not exist yet, so that a write goes to the link's target and keeps the link.
