@@ -7,11 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#ifndef _WIN32
-#include <csignal>
-#include <unistd.h>
-#endif
-
 namespace {
 
 using Calls = std::vector<std::string>;
@@ -172,21 +167,6 @@ TEST(PowerOnTool, ARefusedCallIsToldAndNothingAfterItIsWrittenOrShownAsDone) {
         EXPECT_EQ(result.unread, "left") << refused << ": both keys are still waited for";
     }
 }
-
-#ifndef _WIN32
-TEST(PowerOnTool, OutputThatCanNoLongerBeWrittenEndsTheRunBeforeAnyWrite) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    close(ends[0]); // nobody reads the console any more
-    std::signal(SIGPIPE, SIG_IGN);
-    RecordingModuleLibrary library;
-    MemoryConsole memory("4\n12\n0\n1\n4\n\n");
-    Console console = {memory.console().in, fdopen(ends[1], "w")};
-    EXPECT_EQ(run_power_on(library, console), 0);
-    EXPECT_EQ(library.calls, Calls{"Init(0)"});
-    std::fclose(console.out);
-}
-#endif
 
 TEST(PowerOnTool, ReportsTheSlotWhereTheModuleAnswers) {
     const PowerOnRun result = run("6\n", 5);
