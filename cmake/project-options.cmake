@@ -79,6 +79,19 @@ function(zmod4710_tool target)
     endif()
 endfunction()
 
+# A test that program imports the module library and the C run time, and
+# nothing else, read from the program file as this platform's linker wrote it.
+function(zmod4710_add_imports_test test program)
+    if(WIN32)
+        set(arguments -DLISTER=${CMAKE_OBJDUMP} -DFORMAT=pe)
+    else()
+        set(arguments -DLISTER=${CMAKE_READELF} -DFORMAT=elf)
+    endif()
+    add_test(NAME ${test}
+             COMMAND ${CMAKE_COMMAND} -DPROGRAM=${program} ${arguments}
+                     -P ${PROJECT_SOURCE_DIR}/cmake/check-imports.cmake)
+endfunction()
+
 # The module library's file is libzmod4710.so, and on Windows zmod4710.dll, not
 # MinGW's libzmod4710.dll: the name the tools import it by.
 function(zmod4710_library_file_name target)

@@ -1,5 +1,7 @@
 #include "file_ops.hpp"
 
+#include "state_json.hpp"
+
 #include <random>
 #include <system_error>
 
@@ -17,6 +19,17 @@ std::filesystem::path final_target(const std::filesystem::path &path) {
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
     return target;
+}
+
+void refuse_irregular_file(const std::filesystem::path &path) {
+    throw StateError("cannot read " + path.string() + ": not a regular file");
+}
+
+void refuse_if_too_large(const std::filesystem::path &path, std::uintmax_t size) {
+    if (size > kMaxStateFileSize) {
+        throw StateError("cannot read " + path.string() +
+                         ": larger than 1 MiB, far more than any backplane's state");
+    }
 }
 
 std::filesystem::path unpredictable_name_beside(const std::filesystem::path &path) {

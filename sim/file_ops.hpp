@@ -51,6 +51,11 @@ std::optional<std::string> read_file_if_exists(const std::filesystem::path &path
 // replaces, and is removed when the write fails. Throws StateError.
 void replace_file_atomically(const std::filesystem::path &path, std::string_view contents);
 
+// What read_file_if_exists refuses, in one wording on every system: a file that
+// is not a regular one, and one of size bytes when that is over kMaxStateFileSize.
+[[noreturn]] void refuse_irregular_file(const std::filesystem::path &path);
+void refuse_if_too_large(const std::filesystem::path &path, std::uintmax_t size);
+
 // A name for a temporary file beside path that no one can predict.
 std::filesystem::path unpredictable_name_beside(const std::filesystem::path &path);
 

@@ -2,6 +2,7 @@
 
 #include "state_json.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -51,10 +52,6 @@ void write_all(int descriptor, std::string_view contents, const std::filesystem:
         }
         contents.remove_prefix(static_cast<std::size_t>(written));
     }
-}
-
-[[noreturn]] void refuse(const std::filesystem::path &path, const std::string &why) {
-    throw StateError("cannot read " + path.string() + ": " + why);
 }
 
 // A temporary file made anew under an unpredictable name, removed again unless
@@ -150,16 +147,14 @@ std::optional<std::string> read_file_if_exists(const std::filesystem::path &path
         fail("examine", path);
     }
     if (!S_ISREG(file.st_mode)) {
-        refuse(path, "not a regular file");
+        refuse_irregular_file(path);
     }
     std::string contents;
     char buffer[8192];
     for (;;) {
         // Also a file that grows while it is read stops at the limit.
-        if (static_cast<std::uintmax_t>(file.st_size) > kMaxStateFileSize ||
-            contents.size() > kMaxStateFileSize) {
-            refuse(path, "larger than 1 MiB, far more than any backplane's state");
-        }
+        refuse_if_too_large(path, std::max<std::uintmax_t>(
+                                      static_cast<std::uintmax_t>(file.st_size), contents.size()));
         const ssize_t count = ::read(descriptor.get(), buffer, sizeof buffer);
         if (count < 0) {
             if (errno == EINTR) {

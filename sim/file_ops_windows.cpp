@@ -99,17 +99,14 @@ std::optional<std::string> read_file_if_exists(const std::filesystem::path &path
     // A pipe or a device (NUL, CON) would never end or never stop.
     LARGE_INTEGER size = {};
     if (GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.get(), &size)) {
-        throw StateError("cannot read " + path.string() + ": not a regular file");
+        refuse_irregular_file(path);
     }
     std::string contents;
     char buffer[8192];
     DWORD count = 0;
     do {
-        if (static_cast<std::uintmax_t>(size.QuadPart) > kMaxStateFileSize ||
-            contents.size() > kMaxStateFileSize) {
-            throw StateError("cannot read " + path.string() +
-                             ": larger than 1 MiB, far more than any backplane's state");
-        }
+        refuse_if_too_large(path, std::max<std::uintmax_t>(
+                                      static_cast<std::uintmax_t>(size.QuadPart), contents.size()));
         if (!ReadFile(file.get(), buffer, sizeof buffer, &count, nullptr)) {
             fail("read", path);
         }

@@ -1,7 +1,7 @@
 # Runs a deployed tool with a transcript's input and checks its exit status 0,
 # its whole output and the calls that the stand-in vendor library logged.
 #
-#   cmake -DPROGRAM=... [-DLAUNCHER=...] -DWINDOWS=ON|OFF -DCRLF=ON|OFF -DINPUT=...
+#   cmake -DPROGRAM=... [-DLAUNCHER=...] -DWINDOWS=ON|OFF -DINPUT=...
 #         -DEXPECTED_OUTPUT=... -DEXPECTED_CALLS=... -DWORK_DIR=... -P run-deployed-tool.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -31,7 +31,7 @@ endif()
 # Compared as files, byte for byte: reading a file into a string drops its "\r".
 file(READ "${EXPECTED_OUTPUT}" expected_output)
 # The Windows C run time writes each line end as "\r\n".
-if(CRLF)
+if(WINDOWS)
     string(REPLACE "\n" "\r\n" expected_output "${expected_output}")
 endif()
 file(WRITE "${WORK_DIR}/expected_output" "${expected_output}")

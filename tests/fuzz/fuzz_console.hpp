@@ -4,6 +4,7 @@
 
 #include "console.h"
 #include "fuzz_check.hpp"
+#include "memory_console.hpp"
 
 #include <cstdint>
 #include <cstdio>
@@ -75,12 +76,4 @@ inline std::map<std::string, int> refusals_for(const std::uint8_t *data, std::si
         }
     }
     return results;
-}
-
-inline std::size_t count_of(const std::string &text, const std::string &part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }

@@ -45,14 +45,6 @@ BasicInfoRun run(const std::string &input) {
     return run(library, input);
 }
 
-std::size_t count_of(const std::string &text, const std::string &part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 TEST(BasicInfoTool, ShowsTheInformationOnceThenReportsThePass) {
     RecordingModuleLibrary library;
     library.lib_version = 0x0102;

@@ -6,6 +6,15 @@
 #include <cstdio>
 #include <string>
 
+// How often part stands in text, as in what a tool has shown.
+inline std::size_t count_of(const std::string &text, const std::string &part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 class MemoryConsole {
 public:
     explicit MemoryConsole(const std::string &input);
