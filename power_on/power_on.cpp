@@ -51,14 +51,26 @@ bool prompt_power_on_value(Console &console, const char *range_label, float &val
     return true;
 }
 
+// The power-on mode is the whole module's and is set first: when a write after it
+// is refused, the mode has changed all the same, and the user is told so.
+void report_mode_set(Console &console, PowerOnMode mode) {
+    std::fprintf(console.out, "Power on mode is set to %d \n", static_cast<int>(mode));
+}
+
 // Each write goes ahead only when the one before it was done, and what the module
 // refused is never shown as done.
 bool set_mode_and_drive(ModuleLibrary &library, Console &console, int slot, PowerOnMode mode,
                         const OutputRequest &request) {
-    return call_succeeded(console, "zmod4710_SetPowerOnEnStatus",
-                          library.SetPowerOnEnStatus(slot, static_cast<short>(mode))) &&
-           call_succeeded(console, "zmod4710_WriteAO",
-                          library.WriteAO(slot, request.channel, request.range, request.value));
+    if (!call_succeeded(console, "zmod4710_SetPowerOnEnStatus",
+                        library.SetPowerOnEnStatus(slot, static_cast<short>(mode)))) {
+        return false;
+    }
+    if (!call_succeeded(console, "zmod4710_WriteAO",
+                        library.WriteAO(slot, request.channel, request.range, request.value))) {
+        report_mode_set(console, mode);
+        return false;
+    }
+    return true;
 }
 
 void apply_power_on_value(ModuleLibrary &library, Console &console, int slot,
@@ -71,6 +83,7 @@ void apply_power_on_value(ModuleLibrary &library, Console &console, int slot,
 
     print_output_message(console, kNowMessage, request.range, request.value, request.channel);
     if (!call_succeeded(console, "zmod4710_WritePowerOn_AO", stored)) {
+        report_mode_set(console, POWER_ON_VALUE);
         return;
     }
     std::fputs("To test Power on Value, please Reset the Power of PAC \n", console.out);

@@ -147,16 +147,19 @@ TEST(PowerOnTool, ARefusedCallIsToldAndNothingAfterItIsWrittenOrShownAsDone) {
         {mode1,
          {{"WriteAO", -1}},
          {"SetPowerOnEnStatus(0, 1)", "WriteAO(0, 0, 4, 12)"},
-         mode1_dialogue + "zmod4710_WriteAO refused with result -1 \n"},
+         mode1_dialogue + "zmod4710_WriteAO refused with result -1 \n"
+                          "Power on mode is set to 1 \n"},
         {mode1,
          {{"WritePowerOn_AO", 7}},
          {"SetPowerOnEnStatus(0, 1)", "WriteAO(0, 0, 4, 12)", "WritePowerOn_AO(0, 0, 4, 4)"},
          mode1_dialogue + "Now the ZM-4710 should output 12.0000 ma at CH 0 \n"
-                          "zmod4710_WritePowerOn_AO refused with result 7 \n"},
+                          "zmod4710_WritePowerOn_AO refused with result 7 \n"
+                          "Power on mode is set to 1 \n"},
         {"4\n12\n0\n2\n\nleft",
          {{"WriteAO", -1}},
          {"SetPowerOnEnStatus(0, 2)", "WriteAO(0, 0, 4, 12)"},
-         kDialogueToMode + "zmod4710_WriteAO refused with result -1 \n"},
+         kDialogueToMode + "zmod4710_WriteAO refused with result -1 \n"
+                           "Power on mode is set to 2 \n"},
     };
     for (const Case &refusal : cases) {
         const PowerOnRun result = run(refusal.input, 0, refusal.results);
