@@ -49,6 +49,8 @@ struct RangeLimits {
 };
 
 constexpr std::int16_t kFactoryFirmware = 3;
+// Firmware versions run from 0 to this.
+constexpr std::int16_t kMaxFirmware = 32767;
 
 bool operator==(const Calibration &a, const Calibration &b);
 bool operator==(const Channel &a, const Channel &b);

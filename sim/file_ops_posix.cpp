@@ -4,16 +4,31 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <deque>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
 namespace zmod4710_sim {
 
 namespace {
+
+// As many links as the system itself follows in one path before it gives up.
+constexpr int kMaxLinks = 40;
+
+// A folder is opened only to act relative to it, which needs no right to read it.
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
 
 [[noreturn]] void fail(const std::string &what, const std::filesystem::path &path) {
     throw StateError("cannot " + what + " " + path.string() + ": " + std::strerror(errno));
@@ -22,7 +37,7 @@ namespace {
 // Closes a descriptor when it goes out of scope, whichever way that happens.
 class Descriptor {
 public:
-    explicit Descriptor(int descriptor) : descriptor_(descriptor) {}
+    explicit Descriptor(int descriptor = -1) : descriptor_(descriptor) {}
     ~Descriptor() {
         if (descriptor_ >= 0) {
             ::close(descriptor_);
@@ -30,6 +45,7 @@ public:
     }
     Descriptor(const Descriptor &) = delete;
     Descriptor &operator=(const Descriptor &) = delete;
+    Descriptor(Descriptor &&other) noexcept : descriptor_(other.release()) {}
     Descriptor &operator=(Descriptor &&other) noexcept {
         std::swap(descriptor_, other.descriptor_);
         return *this;
@@ -40,6 +56,73 @@ public:
 private:
     int descriptor_;
 };
+
+// A descriptor kept open for as long as the returned pointer or a copy lives.
+std::shared_ptr<void> hold(Descriptor &descriptor) {
+    const int held = descriptor.release();
+    return std::shared_ptr<void>(nullptr, [held](void *) { ::close(held); });
+}
+
+FileStamp stamp_from(const struct stat &status) {
+    FileStamp stamp;
+    stamp.device = static_cast<std::uint64_t>(status.st_dev);
+    stamp.file = static_cast<std::uint64_t>(status.st_ino);
+    stamp.size = static_cast<std::uint64_t>(status.st_size);
+    stamp.modified =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    stamp.changed =
+        static_cast<std::int64_t>(status.st_ctim.tv_sec) * 1000000000 + status.st_ctim.tv_nsec;
+    return stamp;
+}
+
+std::string octal_mode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned int>(mode & 07777));
+    return text;
+}
+
+bool is_users_or_roots(uid_t owner) {
+    return owner == ::geteuid() || owner == 0;
+}
+
+bool others_may_write(const struct stat &folder) {
+    return (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// A folder may hold the state, its lock or a link to them when it is the user's
+// or root's and nobody else may write it, or when it is sticky: there nobody
+// can remove or rename another's file, and check_entry asks for the user's own.
+void check_folder(const struct stat &folder, const std::filesystem::path &state,
+                  const std::filesystem::path &folder_path) {
+    const std::string shown = folder_path.empty() ? "." : folder_path.string();
+    if (!is_users_or_roots(folder.st_uid)) {
+        throw StateError("cannot use " + state.string() + ": its folder " + shown +
+                         " belongs to another user");
+    }
+    if (others_may_write(folder) && (folder.st_mode & S_ISVTX) == 0) {
+        throw StateError("cannot use " + state.string() + ": others can write its folder " + shown +
+                         " (mode " + octal_mode(folder.st_mode) + ")");
+    }
+}
+
+// The state file, its lock or a link to them, in a folder that check_folder took.
+void check_entry(const struct stat &entry, const struct stat &folder,
+                 const std::filesystem::path &state, const std::filesystem::path &entry_path) {
+    const bool users = entry.st_uid == ::geteuid();
+    if (!users && (entry.st_uid != 0 || others_may_write(folder))) {
+        throw StateError("cannot use " + state.string() + ": " + entry_path.string() +
+                         " belongs to another user");
+    }
+}
+
+// The file mode that a new file gets here: 0666 less the umask, which can only be
+// read by setting it. The umask is 0077 meanwhile, so a file that another thread
+// makes in that moment is more private, never less.
+mode_t new_file_mode() {
+    const mode_t mask = ::umask(0077);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
 
 void write_all(int descriptor, std::string_view contents, const std::filesystem::path &path) {
     while (!contents.empty()) {
@@ -54,88 +137,199 @@ void write_all(int descriptor, std::string_view contents, const std::filesystem:
     }
 }
 
-// A temporary file made anew under an unpredictable name, removed again unless
-// it was put in place.
-class TemporaryFile {
-public:
-    explicit TemporaryFile(const std::filesystem::path &beside) : descriptor_(-1) {
-        for (int attempt = 0; descriptor_.get() < 0; ++attempt) {
-            path_ = unpredictable_name_beside(beside);
-            // O_EXCL and O_NOFOLLOW: never a file or link that was there before.
-            descriptor_ = Descriptor(
-                ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-            if (descriptor_.get() < 0 && (errno != EEXIST || attempt == 100)) {
-                fail("create", path_);
-            }
-        }
+// The parts of a path in order, a root as "/" and a trailing separator as "".
+std::deque<std::string> parts_of(const std::filesystem::path &path) {
+    std::deque<std::string> parts;
+    for (const std::filesystem::path &part : path) {
+        parts.push_back(part.string());
     }
-    ~TemporaryFile() {
-        if (!path_.empty()) {
-            ::unlink(path_.c_str());
-        }
-    }
-    TemporaryFile(const TemporaryFile &) = delete;
-    TemporaryFile &operator=(const TemporaryFile &) = delete;
-
-    const std::filesystem::path &path() const { return path_; }
-    int descriptor() const { return descriptor_.get(); }
-    void close() {
-        if (::close(descriptor_.release()) != 0) {
-            fail("close", path_);
-        }
-    }
-    // It now has the name it was made for: nothing is left to remove.
-    void put_in_place() { path_.clear(); }
-
-private:
-    std::filesystem::path path_;
-    Descriptor descriptor_;
-};
-
-// Makes a rename in directory survive a power loss.
-void sync_directory(const std::filesystem::path &directory) {
-    Descriptor descriptor(
-        ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (descriptor.get() >= 0) {
-        ::fsync(descriptor.get());
-    }
+    return parts;
 }
 
 } // namespace
 
-ExclusiveFileLock::ExclusiveFileLock(const std::filesystem::path &lock_path) : descriptor_(-1) {
-    // Never through a link, which could make the lock file wherever it points.
-    Descriptor descriptor(
-        ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (descriptor.get() < 0) {
-        fail("open the lock file", lock_path);
+struct StateLocation::Platform {
+    std::filesystem::path given;     // the state's path as named, for messages
+    std::filesystem::path file_path; // its links followed
+    Descriptor folder;               // -1 when the folder does not exist yet
+    struct stat folder_status {};
+    std::string name;
+
+    void walk(StateLocation::Purpose purpose);
+    void follow_link(const std::string &part, const struct stat &link,
+                     const std::filesystem::path &shown, std::deque<std::string> &parts, int links);
+    void take_file(const std::string &part, const struct stat *file,
+                   const std::filesystem::path &shown);
+    void enter(const std::string &part, bool make_missing, std::filesystem::path &shown);
+    void check_file(const struct stat &file) const {
+        check_entry(file, folder_status, given, file_path);
     }
-    while (::flock(descriptor.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            fail("lock", lock_path);
+    // The state file's status without following a link, or nothing.
+    std::optional<struct stat> status() const;
+    Descriptor readable_folder() const {
+        Descriptor readable(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (readable.get() < 0) {
+            fail("open the folder of", file_path);
+        }
+        return readable;
+    }
+};
+
+// Follows the path one part at a time, as the system would, checking every link
+// before it is followed and the folder that holds the state before it is used.
+void StateLocation::Platform::walk(StateLocation::Purpose purpose) {
+    file_name_of(given);
+    std::deque<std::string> parts = parts_of(given);
+    std::filesystem::path shown;
+    folder = Descriptor(::open(".", kFolderFlags));
+    if (folder.get() < 0) {
+        fail("open the folder of", given);
+    }
+    int links = 0;
+    while (!parts.empty()) {
+        std::string part = std::move(parts.front());
+        parts.pop_front();
+        if (part == "/") {
+            folder = Descriptor(::open("/", kFolderFlags));
+            shown = "/";
+            continue;
+        }
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        struct stat entry {};
+        const bool exists = ::fstatat(folder.get(), part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!exists && errno != ENOENT) {
+            fail("examine", shown / part);
+        }
+        if (exists && S_ISLNK(entry.st_mode)) {
+            follow_link(part, entry, shown, parts, ++links);
+        } else if (parts.empty() && part != "..") {
+            take_file(part, exists ? &entry : nullptr, shown);
+            return;
+        } else if (!exists && purpose == StateLocation::Purpose::read) {
+            // A folder that does not exist holds no state yet: the factory's.
+            std::filesystem::path rest = shown / part;
+            for (const std::string &later : parts) {
+                rest /= later;
+            }
+            name = file_name_of(rest);
+            file_path = rest;
+            folder = Descriptor();
+            return;
+        } else {
+            enter(part, !exists, shown);
         }
     }
-    descriptor_ = descriptor.release();
+    throw StateError("cannot use " + given.string() + " as the state: it names a folder");
 }
 
-ExclusiveFileLock::~ExclusiveFileLock() {
-    ::close(descriptor_);
-}
-
-void make_folders(const std::filesystem::path &folder) {
-    std::error_code error;
-    if (folder.empty() || std::filesystem::is_directory(folder, error)) {
-        return;
+// Puts the parts of the link's target in front of the parts still to follow.
+void StateLocation::Platform::follow_link(const std::string &part, const struct stat &link,
+                                          const std::filesystem::path &shown,
+                                          std::deque<std::string> &parts, int links) {
+    if (::fstat(folder.get(), &folder_status) != 0) {
+        fail("examine", shown);
     }
-    make_folders(folder.parent_path());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        fail("create", folder);
+    check_folder(folder_status, given, shown);
+    check_entry(link, folder_status, given, shown / part);
+    if (links > kMaxLinks) {
+        throw StateError("cannot use " + given.string() + ": more than " +
+                         std::to_string(kMaxLinks) + " symbolic links on its way");
+    }
+    std::string target(static_cast<std::size_t>(link.st_size) + 1, '\0');
+    const ssize_t length = ::readlinkat(folder.get(), part.c_str(), target.data(), target.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
+        fail("follow the link", shown / part);
+    }
+    target.resize(static_cast<std::size_t>(length));
+    const std::deque<std::string> target_parts = parts_of(target);
+    parts.insert(parts.begin(), target_parts.begin(), target_parts.end());
+}
+
+// The state file's name in the folder open now, which must be one to hold it,
+// and what the name holds, if anything: a regular file of the user's.
+void StateLocation::Platform::take_file(const std::string &part, const struct stat *file,
+                                        const std::filesystem::path &shown) {
+    name = part;
+    file_path = shown / part;
+    if (::fstat(folder.get(), &folder_status) != 0) {
+        fail("examine", shown);
+    }
+    check_folder(folder_status, given, shown);
+    if (file != nullptr && !S_ISREG(file->st_mode)) {
+        refuse_irregular_file(file_path);
+    }
+    if (file != nullptr) {
+        check_file(*file);
     }
 }
 
-std::optional<std::string> read_file_if_exists(const std::filesystem::path &path) {
-    // Not blocking on open, which a FIFO without a writer would do for ever.
-    Descriptor descriptor(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+// Opens the folder part of the one open now, made first when make_missing, in
+// a folder that may hold the user's own.
+void StateLocation::Platform::enter(const std::string &part, bool make_missing,
+                                    std::filesystem::path &shown) {
+    if (make_missing) {
+        if (::fstat(folder.get(), &folder_status) != 0) {
+            fail("examine", shown);
+        }
+        check_folder(folder_status, given, shown);
+        if (::mkdirat(folder.get(), part.c_str(), 0700) != 0 && errno != EEXIST) {
+            fail("create", shown / part);
+        }
+    }
+    shown /= part;
+    Descriptor next(::openat(folder.get(), part.c_str(), kFolderFlags));
+    if (next.get() < 0) {
+        fail("open the folder", shown);
+    }
+    folder = std::move(next);
+}
+
+std::optional<struct stat> StateLocation::Platform::status() const {
+    struct stat file {};
+    if (folder.get() < 0) {
+        return std::nullopt;
+    }
+    if (::fstatat(folder.get(), name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno == ENOENT) {
+            return std::nullopt;
+        }
+        fail("examine", file_path);
+    }
+    if (!S_ISREG(file.st_mode)) {
+        refuse_irregular_file(file_path);
+    }
+    check_file(file);
+    return file;
+}
+
+StateLocation::StateLocation(const std::filesystem::path &path, Purpose purpose)
+    : platform_(std::make_unique<Platform>()) {
+    platform_->given = path;
+    platform_->walk(purpose);
+}
+
+StateLocation::~StateLocation() = default;
+
+const std::filesystem::path &StateLocation::file_path() const {
+    return platform_->file_path;
+}
+
+std::optional<FileStamp> StateLocation::stamp() const {
+    const std::optional<struct stat> file = platform_->status();
+    return file ? std::optional<FileStamp>(stamp_from(*file)) : std::nullopt;
+}
+
+std::optional<FileSnapshot> StateLocation::read() const {
+    const std::filesystem::path &path = platform_->file_path;
+    if (platform_->folder.get() < 0) {
+        return std::nullopt;
+    }
+    // Not blocking on open, which a FIFO without a writer would do for ever, and
+    // never through a link that took the file's place.
+    Descriptor descriptor(::openat(platform_->folder.get(), platform_->name.c_str(),
+                                   O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
     if (descriptor.get() < 0) {
         if (errno == ENOENT) {
             return std::nullopt;
@@ -149,6 +343,7 @@ std::optional<std::string> read_file_if_exists(const std::filesystem::path &path
     if (!S_ISREG(file.st_mode)) {
         refuse_irregular_file(path);
     }
+    platform_->check_file(file);
     std::string contents;
     char buffer[8192];
     for (;;) {
@@ -163,29 +358,147 @@ std::optional<std::string> read_file_if_exists(const std::filesystem::path &path
             fail("read", path);
         }
         if (count == 0) {
-            return contents;
+            break;
         }
         contents.append(buffer, static_cast<std::size_t>(count));
     }
+    return FileSnapshot{std::move(contents), stamp_from(file), hold(descriptor)};
 }
 
-void replace_file_atomically(const std::filesystem::path &path, std::string_view contents) {
-    struct stat replaced {};
-    const bool keeps_mode = ::stat(path.c_str(), &replaced) == 0;
-    TemporaryFile temporary(path);
-    write_all(temporary.descriptor(), contents, temporary.path());
-    if (keeps_mode && ::fchmod(temporary.descriptor(), replaced.st_mode & 07777) != 0) {
-        fail("set the mode of", temporary.path());
+std::shared_ptr<void> StateLocation::lock() const {
+    const std::filesystem::path lock_path =
+        platform_->file_path.parent_path() / lock_name(platform_->name);
+    const std::optional<struct stat> state = platform_->status();
+    const mode_t state_mode = state ? state->st_mode & 0666 : 0666;
+    // Never through a link, which could make the lock file wherever it points,
+    // and not blocking on a FIFO put in its place.
+    Descriptor descriptor(::openat(platform_->folder.get(), lock_name(platform_->name).c_str(),
+                                   O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                   state_mode));
+    if (descriptor.get() < 0) {
+        fail("open the lock file", lock_path);
     }
-    if (::fsync(temporary.descriptor()) != 0) {
-        fail("flush", temporary.path());
+    struct stat lock {};
+    if (::fstat(descriptor.get(), &lock) != 0) {
+        fail("examine", lock_path);
     }
-    temporary.close();
-    if (::rename(temporary.path().c_str(), path.c_str()) != 0) {
-        fail("replace", path);
+    if (!S_ISREG(lock.st_mode)) {
+        throw StateError("cannot lock " + lock_path.string() + ": not a regular file");
     }
-    temporary.put_in_place();
-    sync_directory(path.parent_path());
+    check_entry(lock, platform_->folder_status, platform_->given, lock_path);
+    // A lock that others may open lets them hold up every writer: it is made no
+    // wider than the state, whose readers are the only others who may see it.
+    if (lock.st_uid == ::geteuid() && (lock.st_mode & 0777 & ~state_mode) != 0 &&
+        ::fchmod(descriptor.get(), lock.st_mode & state_mode) != 0) {
+        fail("set the mode of", lock_path);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kLockWaitSeconds);
+    auto pause = std::chrono::microseconds(100);
+    while (::flock(descriptor.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            fail("lock", lock_path);
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            refuse_lock_held(lock_path);
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(20000));
+    }
+    return hold(descriptor);
+}
+
+void StateLocation::check_writable() const {
+    const std::optional<struct stat> file = platform_->status();
+    if (!file) {
+        return;
+    }
+    if (file->st_uid != ::geteuid()) {
+        refuse_taken_by_write(platform_->file_path);
+    }
+    if ((file->st_mode & S_IWUSR) == 0) {
+        refuse_read_only(platform_->file_path);
+    }
+}
+
+void StateLocation::remove_leftover_temporaries() const {
+    Descriptor listing = platform_->readable_folder();
+    DIR *folder = ::fdopendir(listing.get());
+    if (folder == nullptr) {
+        return;
+    }
+    listing.release();
+    while (const dirent *entry = ::readdir(folder)) {
+        struct stat file {};
+        if (is_temporary_name_of(entry->d_name, platform_->name) &&
+            ::fstatat(::dirfd(folder), entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(file.st_mode)) {
+            // Another user's file in a sticky folder cannot be removed, and need not be.
+            ::unlinkat(::dirfd(folder), entry->d_name, 0);
+        }
+    }
+    ::closedir(folder);
+}
+
+FileSnapshot StateLocation::replace(std::string_view contents) const {
+    const Platform &place = *platform_;
+    const std::optional<struct stat> replaced = place.status();
+    const mode_t mode = replaced ? replaced->st_mode & 0777 : new_file_mode();
+
+    std::string temporary_name;
+    Descriptor descriptor;
+    for (int attempt = 0; descriptor.get() < 0; ++attempt) {
+        temporary_name = unpredictable_name_beside(place.name);
+        // O_EXCL and O_NOFOLLOW: never a file or link that was there before.
+        descriptor =
+            Descriptor(::openat(place.folder.get(), temporary_name.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (descriptor.get() < 0 && (errno != EEXIST || attempt == 100)) {
+            fail("create", place.file_path.parent_path() / temporary_name);
+        }
+    }
+    const std::filesystem::path temporary_path = place.file_path.parent_path() / temporary_name;
+    struct Removal {
+        const Platform &place;
+        const std::string &name;
+        bool placed = false;
+        ~Removal() {
+            if (!placed) {
+                ::unlinkat(place.folder.get(), name.c_str(), 0);
+            }
+        }
+    } removal{place, temporary_name};
+
+    write_all(descriptor.get(), contents, temporary_path);
+    if (replaced && ::fchown(descriptor.get(), static_cast<uid_t>(-1), replaced->st_gid) != 0) {
+        fail("give the group of the state to", temporary_path);
+    }
+    if (::fchmod(descriptor.get(), mode) != 0) {
+        fail("set the mode of", temporary_path);
+    }
+    if (::fsync(descriptor.get()) != 0) {
+        fail("flush", temporary_path);
+    }
+    if (::renameat(place.folder.get(), temporary_name.c_str(), place.folder.get(),
+                   place.name.c_str()) != 0) {
+        fail("replace", place.file_path);
+    }
+    removal.placed = true;
+    struct stat written {};
+    if (::fstat(descriptor.get(), &written) != 0) {
+        fail("examine", place.file_path);
+    }
+    // Makes the rename survive a power loss.
+    const Descriptor synced = place.readable_folder();
+    ::fsync(synced.get());
+    return {std::string(contents), stamp_from(written), hold(descriptor)};
+}
+
+std::optional<FileStamp> stamp_of(const std::filesystem::path &path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {
+        return std::nullopt;
+    }
+    return stamp_from(file);
 }
 
 } // namespace zmod4710_sim

@@ -2,10 +2,13 @@
 
 #include "backplane_changes.hpp"
 #include "backplane_report.hpp"
+#include "one_line.hpp"
 #include "state_file.hpp"
 #include "state_json.hpp"
 
 #include <CLI/CLI.hpp>
+
+#include <algorithm>
 
 #include <filesystem>
 #include <functional>
@@ -39,6 +42,32 @@ const char *const kFooter =
     "$XDG_STATE_HOME/zmod4710-sim/backplane.json (~/.local/state/... without XDG_STATE_HOME).\n"
     "Without a file it holds one ZM-4710 in slot 0, as from the factory.\n";
 
+// Numbers on the command line are decimal, whatever the parser would make of
+// "010" (eight) or "0x10": a sign and digits, leading zeros dropped, or refused.
+CLI::Validator decimal() {
+    return CLI::Validator(
+        [](std::string &text) {
+            const std::size_t sign = text.empty() || (text[0] != '-' && text[0] != '+') ? 0 : 1;
+            if (sign == text.size() ||
+                text.find_first_not_of("0123456789", sign) != std::string::npos) {
+                return std::string("expected a decimal number, got ") + text;
+            }
+            const std::size_t zeros =
+                std::min(text.find_first_not_of('0', sign), text.size() - 1) - sign;
+            text.erase(sign, zeros);
+            return std::string();
+        },
+        "", "decimal");
+}
+
+CLI::Validator not_empty() {
+    return CLI::Validator(
+        [](const std::string &text) {
+            return text.empty() ? std::string("an empty path names no file") : std::string();
+        },
+        "", "not empty");
+}
+
 // Each subcommand, when chosen, sets the action that the command line asks for.
 using Action = std::function<void(const StateFile &, std::ostream &)>;
 
@@ -55,7 +84,7 @@ void add_show(CLI::App &app, Options &options, Action &action) {
                 out << format_backplane(backplane);
                 return;
             }
-            out << "Backplane in " << file.path().string()
+            out << "Backplane in " << one_line(file.path().string())
                 << (std::filesystem::exists(file.path()) ? "" : " (no file yet: factory state)")
                 << "\n\n"
                 << describe_backplane(backplane, options.calibration);
@@ -82,6 +111,7 @@ void add_power_cycle(CLI::App &app, Action &action) {
 CLI::Option *add_slot(CLI::App &command, Options &options) {
     return command.add_option("SLOT", options.slot, "Backplane slot, 0 to 7")
         ->required()
+        ->transform(decimal())
         ->check(CLI::Range(0, kSlotCount - 1));
 }
 
@@ -91,7 +121,8 @@ void add_insert(CLI::App &app, Options &options, Action &action) {
     insert->add_option("--module", options.module, "Kind of module (default ZM-4710)")
         ->check(CLI::IsMember({"ZM-4710", "ZM-4704", "other"}));
     insert->add_option("--firmware", options.firmware, "Firmware version, 0 to 32767 (default 3)")
-        ->check(CLI::Range(0, 32767));
+        ->transform(decimal())
+        ->check(CLI::Range(0, static_cast<int>(kMaxFirmware)));
     insert->add_flag("--replace", options.replace, "Replace the module the slot holds");
     insert->callback([&] {
         action = [&](const StateFile &file, std::ostream &out) {
@@ -128,18 +159,22 @@ void add_calibrate(CLI::App &app, Options &options, Action &action) {
     add_slot(*calibrate, options);
     calibrate->add_option("CHANNEL", options.channel, "Channel, within the module's")
         ->required()
+        ->transform(decimal())
         ->check(CLI::NonNegativeNumber);
     calibrate
         ->add_option("RANGE", options.range,
                      "Range code: 0 (0 ~ 5V), 1 (0 ~ 10V), 2 (+/- 5V), 3 (+/- 10V), 4 (4 ~ 20mA), "
                      "5 (0 ~ 20mA)")
         ->required()
+        ->transform(decimal())
         ->check(CLI::Range(0, kRangeCount - 1));
     calibrate->add_option("--gain", options.gain, "Gain, 0 to 65535")
         ->required()
+        ->transform(decimal())
         ->check(CLI::Range(0, 65535));
     calibrate->add_option("--offset", options.offset, "Offset, -32768 to 32767")
         ->required()
+        ->transform(decimal())
         ->check(CLI::Range(-32768, 32767));
     calibrate->callback([&] {
         action = [&](const StateFile &file, std::ostream &out) {
@@ -174,7 +209,7 @@ void add_reset(CLI::App &app, Action &action) {
 }
 
 void report(std::ostream &err, const std::string &message) {
-    err << kProgram << ": " << message << "\n";
+    err << kProgram << ": " << one_line(message) << "\n";
 }
 
 } // namespace
@@ -187,7 +222,9 @@ int run_sim_cli(int argc, const char *const *argv, std::ostream &out, std::ostre
     app.footer(kFooter);
     app.fallthrough();
     app.require_subcommand(1);
-    app.add_option("--state", options.state, "State file of the backplane")->type_name("FILE");
+    CLI::Option *state =
+        app.add_option("--state", options.state, "State file of the backplane")->type_name("FILE");
+    state->check(not_empty());
     add_show(app, options, action);
     add_power_cycle(app, action);
     add_insert(app, options, action);
@@ -208,9 +245,14 @@ int run_sim_cli(int argc, const char *const *argv, std::ostream &out, std::ostre
     }
 
     try {
-        const StateFile file(options.state.empty() ? default_state_path()
-                                                   : std::filesystem::path(options.state));
+        const StateFile file(state->count() == 0 ? default_state_path()
+                                                 : std::filesystem::path(options.state));
         action(file, out);
+        // Output that could not be written is a failure, not something done.
+        if (!out.flush()) {
+            report(err, "cannot write the standard output");
+            return kRefused;
+        }
     } catch (const StateError &error) {
         report(err, error.what());
         return kRefused;

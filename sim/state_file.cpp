@@ -1,6 +1,5 @@
 #include "state_file.hpp"
 
-#include "file_ops.hpp"
 #include "state_json.hpp"
 
 #include <cstdlib>
@@ -43,47 +42,64 @@ std::filesystem::path default_state_path() {
 StateFile::StateFile(std::filesystem::path path) : path_(std::move(path)) {}
 
 Backplane StateFile::load() const {
-    return load_from(final_target(path_));
+    return *current();
+}
+
+std::shared_ptr<const Backplane> StateFile::current() const {
+    if (kept_ && stamp_of(path_) == kept_->stamp) {
+        return kept_->backplane;
+    }
+    const StateLocation location(path_, StateLocation::Purpose::read);
+    std::optional<FileSnapshot> snapshot = location.read();
+    if (!snapshot) {
+        kept_.reset();
+        return std::make_shared<const Backplane>(factory_backplane());
+    }
+    auto backplane = std::make_shared<const Backplane>(parse(*snapshot));
+    kept_ = Kept{snapshot->stamp, backplane, std::move(snapshot->held)};
+    return backplane;
 }
 
 bool StateFile::update(const std::function<bool(Backplane &)> &change) const {
-    const std::filesystem::path file = final_target(path_);
-    make_folders(file.parent_path());
-    const ExclusiveFileLock lock(lock_path(file));
-    Backplane backplane = load_from(file);
+    const StateLocation location(path_, StateLocation::Purpose::write);
+    const auto lock = location.lock();
+    Backplane backplane = read_at(location);
     if (!change(backplane)) {
         return false;
     }
-    replace_file_atomically(file, format_backplane(backplane));
+    write_at(location, std::move(backplane));
     return true;
 }
 
 void StateFile::store(const Backplane &backplane) const {
-    const std::filesystem::path file = final_target(path_);
-    make_folders(file.parent_path());
-    const ExclusiveFileLock lock(lock_path(file));
-    replace_file_atomically(file, format_backplane(backplane));
+    const StateLocation location(path_, StateLocation::Purpose::write);
+    const auto lock = location.lock();
+    write_at(location, backplane);
 }
 
-Backplane StateFile::load_from(const std::filesystem::path &file) const {
-    const std::optional<std::string> contents = read_file_if_exists(file);
-    if (!contents) {
-        return factory_backplane();
+Backplane StateFile::read_at(const StateLocation &location) const {
+    if (kept_ && location.stamp() == kept_->stamp) {
+        return *kept_->backplane;
     }
+    const std::optional<FileSnapshot> snapshot = location.read();
+    return snapshot ? parse(*snapshot) : factory_backplane();
+}
+
+void StateFile::write_at(const StateLocation &location, Backplane backplane) const {
+    location.check_writable();
+    location.remove_leftover_temporaries();
+    FileSnapshot written = location.replace(format_backplane(backplane));
+    kept_ = Kept{written.stamp, std::make_shared<const Backplane>(std::move(backplane)),
+                 std::move(written.held)};
+}
+
+Backplane StateFile::parse(const FileSnapshot &snapshot) const {
     try {
-        return parse_backplane(*contents);
+        return parse_backplane(snapshot.contents);
     } catch (const StateError &error) {
         throw StateError(path_.string() +
                          " is not a backplane state, and is left as it is: " + error.what());
     }
-}
-
-// Beside the file itself, not beside a link to it: every name of one file locks
-// the same lock.
-std::filesystem::path StateFile::lock_path(const std::filesystem::path &file) {
-    std::filesystem::path lock = file;
-    lock += ".lock";
-    return lock;
 }
 
 } // namespace zmod4710_sim

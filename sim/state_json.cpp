@@ -1,7 +1,8 @@
 #include "state_json.hpp"
 
+#include "one_line.hpp"
+
 #include <algorithm>
-#include <cmath>
 #include <initializer_list>
 #include <limits>
 #include <set>
@@ -14,9 +15,15 @@ using json = nlohmann::ordered_json;
 namespace {
 
 // Where in the document a value sits, for messages such as
-// "slots[0].channels[3].range: expected an integer from 0 to 5".
+// "slots[0].channels[3].range: expected an integer from 0 to 5". A key that is
+// not one of the state's own is quoted only in part, escaped.
 std::string field_path(const std::string &parent, const std::string &key) {
-    return parent.empty() ? key : parent + "." + key;
+    const std::string shown = one_line(key, kQuoteLimit);
+    return parent.empty() ? shown : parent + "." + shown;
+}
+
+std::string format_limit(float limit) {
+    return std::to_string(static_cast<int>(limit));
 }
 
 std::string element_path(const std::string &parent, std::size_t index) {
@@ -43,15 +50,21 @@ long long integer_member(const json &object, const std::string &parent, const st
                      " to " + std::to_string(high));
 }
 
-float float_member(const json &object, const std::string &parent, const std::string &key) {
+// A value a channel can hold in range: no module outputs or keeps a value
+// beyond the range's ends, at which its writes saturate.
+float value_member(const json &object, const std::string &parent, const std::string &key,
+                   int range) {
     const json &value = member(object, parent, key);
+    const RangeLimits limits = range_limits(range);
     if (value.is_number()) {
         const double number = value.get<double>();
-        if (std::isfinite(number) && std::fabs(number) <= std::numeric_limits<float>::max()) {
+        if (number >= limits.low && number <= limits.high) {
             return static_cast<float>(number);
         }
     }
-    throw StateError(field_path(parent, key) + ": expected a finite number");
+    throw StateError(field_path(parent, key) + ": expected a number from " +
+                     format_limit(limits.low) + " to " + format_limit(limits.high) + " (" +
+                     range_name(range) + ")");
 }
 
 const json &array_member(const json &object, const std::string &parent, const std::string &key) {
@@ -140,10 +153,10 @@ Channel channel_from_json(const json &object, std::size_t index, const std::stri
     Channel channel;
     channel.range =
         static_cast<std::int16_t>(integer_member(object, path, "range", 0, kRangeCount - 1));
-    channel.output = float_member(object, path, "output");
+    channel.output = value_member(object, path, "output", channel.range);
     channel.power_on_range = static_cast<std::int16_t>(
         integer_member(object, path, "power_on_range", 0, kRangeCount - 1));
-    channel.power_on_value = float_member(object, path, "power_on_value");
+    channel.power_on_value = value_member(object, path, "power_on_value", channel.power_on_range);
     channel.calibration = calibration_from_json(array_member(object, path, "calibration"),
                                                 field_path(path, "calibration"));
     return channel;
@@ -160,9 +173,8 @@ Module module_from_json(const json &object, const std::string &path) {
                          ": expected \"ZM-4710\", \"ZM-4704\" or \"other\"");
     }
     module.kind = *kind;
-    module.firmware = static_cast<std::int16_t>(
-        integer_member(object, path, "firmware", std::numeric_limits<std::int16_t>::min(),
-                       std::numeric_limits<std::int16_t>::max()));
+    module.firmware =
+        static_cast<std::int16_t>(integer_member(object, path, "firmware", 0, kMaxFirmware));
     module.power_on_mode = static_cast<std::int16_t>(
         integer_member(object, path, "power_on_mode", kPowerOnValue, kRetentive));
 
@@ -240,10 +252,11 @@ Backplane parse_backplane(std::string_view text) {
         // Keep the library's account of where the text goes wrong, without its tag.
         const std::string what = error.what();
         const std::size_t tag_end = what.find("] ");
-        throw StateError(tag_end == std::string::npos ? what : what.substr(tag_end + 2));
+        throw StateError(
+            one_line(tag_end == std::string::npos ? what : what.substr(tag_end + 2), 200));
     }
     if (!twice.empty()) {
-        throw StateError("\"" + twice + "\" is given twice in one object");
+        throw StateError("\"" + one_line(twice, kQuoteLimit) + "\" is given twice in one object");
     }
     return backplane_from_json(document);
 }

@@ -8,6 +8,7 @@
 #include "zmod4710.h"
 
 #include "backplane.hpp"
+#include "one_line.hpp"
 #include "state_file.hpp"
 #include "state_json.hpp"
 
@@ -15,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <mutex>
+#include <optional>
 
 using namespace zmod4710_sim;
 
@@ -32,19 +35,23 @@ static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
 // Which slots' Init has succeeded in this process.
 bool g_initialized[kSlotCount] = {};
 
+// One call at a time, whatever threads a program calls from.
+std::mutex g_calls;
+
 // Standard output belongs to the tools; problems go to standard error, once a run
 // so a scan of eight slots does not repeat the same complaint.
 void report_problem_once(const char *message) {
     static bool reported = false;
     if (!reported) {
         reported = true;
-        std::fprintf(stderr, "zmod4710 simulator: %s\n", message);
+        std::fprintf(stderr, "zmod4710 simulator: %s\n", one_line(message).c_str());
     }
 }
 
-// Runs an operation on the state, turning every failure into a result: no
-// exception leaves the library.
+// Runs an operation on the state, one at a time, turning every failure into a
+// result: no exception leaves the library.
 template <class Operation> int guarded(Operation operation) {
+    const std::lock_guard<std::mutex> one_at_a_time(g_calls);
     try {
         return operation();
     } catch (const std::exception &error) {
@@ -55,8 +62,15 @@ template <class Operation> int guarded(Operation operation) {
     return kStateProblem;
 }
 
-StateFile state_file() {
-    return StateFile(default_state_path());
+// The state file that ZMOD4710_SIM_STATE or the default names now, kept from
+// call to call so that what it last read is not read again while unchanged.
+const StateFile &state_file() {
+    static std::optional<StateFile> file;
+    std::filesystem::path path = default_state_path();
+    if (!file || file->path() != path) {
+        file.emplace(std::move(path));
+    }
+    return *file;
 }
 
 bool is_slot(int slot) {
@@ -68,18 +82,18 @@ bool is_initialized(int slot) {
 }
 
 // The module in slot, when it is one that this library drives.
-Module *driven_module(Backplane &backplane, int slot) {
-    std::optional<Module> &module = backplane.slots[static_cast<std::size_t>(slot)];
+template <class SomeBackplane> auto driven_module(SomeBackplane &backplane, int slot) {
+    auto &module = backplane.slots[static_cast<std::size_t>(slot)];
     return module && is_analog_output_module(module->kind) ? &*module : nullptr;
 }
 
 // Applies change to the module in an initialized slot and stores the result;
 // change answers kOk to keep its change, anything else to drop it.
 template <class Change> int change_module(int slot, Change change) {
-    if (!is_initialized(slot)) {
-        return kNoModule;
-    }
     return guarded([&] {
+        if (!is_initialized(slot)) {
+            return kNoModule;
+        }
         int result = kOk;
         state_file().update([&](Backplane &backplane) {
             Module *module = driven_module(backplane, slot);
@@ -107,12 +121,12 @@ int change_channel(int slot, int channel, short range, float value, Change chang
 
 // Reads the module in an initialized slot.
 template <class Read> int read_module(int slot, Read read) {
-    if (!is_initialized(slot)) {
-        return kNoModule;
-    }
     return guarded([&] {
-        Backplane backplane = state_file().load();
-        const Module *module = driven_module(backplane, slot);
+        if (!is_initialized(slot)) {
+            return kNoModule;
+        }
+        const std::shared_ptr<const Backplane> backplane = state_file().current();
+        const Module *module = driven_module(*backplane, slot);
         return module != nullptr ? read(*module) : kNoModule;
     });
 }
@@ -126,8 +140,8 @@ int zmod4710_Init(int slot) {
         return kBadArgument;
     }
     return guarded([&] {
-        Backplane backplane = state_file().load();
-        g_initialized[slot] = driven_module(backplane, slot) != nullptr;
+        const std::shared_ptr<const Backplane> backplane = state_file().current();
+        g_initialized[slot] = driven_module(*backplane, slot) != nullptr;
         return g_initialized[slot] ? kOk : kNoModule;
     });
 }

@@ -6,7 +6,8 @@
 
 namespace {
 
-const std::string kReadmeStatePath = "/tmp/zmod4710-demo/backplane.json";
+// What README shows for the state file that mktemp made.
+const std::string kReadmeStatePath = "/tmp/tmp.Hq3Vt7dXk2/backplane.json";
 
 struct Step {
     std::string command;

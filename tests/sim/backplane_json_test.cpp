@@ -8,11 +8,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <set>
+#include <thread>
 
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 #ifndef _WIN32
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace zmod4710_sim {
@@ -28,7 +38,7 @@ Backplane varied_backplane() {
     module.channels[2].power_on_value = -9.75f;
     module.channels[7].calibration[5] = {65535, -32768};
     backplane.slots[3] = factory_module(ModuleKind::zm4704, 12);
-    backplane.slots[6] = factory_module(ModuleKind::other, -1);
+    backplane.slots[6] = factory_module(ModuleKind::other, 1);
     return backplane;
 }
 
@@ -75,9 +85,16 @@ TEST(BackplaneJson, RefusesAStateItCannotHoldAndSaysWhere) {
         {[](json &j) { j["slots"][0]["channels"][2]["power_on_range"] = -1; },
          "slots[0].channels[2].power_on_range"},
         {[](json &j) { j["slots"][0]["channels"][2]["power_on_value"] = "x"; },
-         "slots[0].channels[2].power_on_value: expected a finite number"},
+         "slots[0].channels[2].power_on_value: expected a number from -10 to 10 (+/- 10V)"},
         {[](json &j) { j["slots"][0]["channels"][2]["output"] = 1e300; },
-         "slots[0].channels[2].output: expected a finite number"},
+         "slots[0].channels[2].output: expected a number from 4 to 20 (4 ~ 20mA)"},
+        // No module outputs or keeps what its range cannot: writes saturate at its ends.
+        {[](json &j) { j["slots"][0]["channels"][2]["output"] = 3.99; }, "channels[2].output"},
+        {[](json &j) { j["slots"][0]["channels"][2]["power_on_value"] = -10.01; },
+         "channels[2].power_on_value"},
+        {[](json &j) { j["slots"][0]["channels"][0]["output"] = -0.5; }, "channels[0].output"},
+        {[](json &j) { j["slots"][1]["firmware"] = -5; }, "slots[1].firmware: expected an integer "
+                                                          "from 0 to 32767"},
         {[](json &j) { j["slots"][0]["channels"][7]["calibration"][5]["gain"] = 65536; },
          "slots[0].channels[7].calibration[5].gain"},
         {[](json &j) { j["slots"][0]["channels"][7]["calibration"][5]["offset"] = -32769; },
@@ -258,6 +275,23 @@ TEST(StateFile, RefusesUnreadAFileThatIsNoRegularFileOrTooLarge) {
     EXPECT_THROW(StateFile(large).load(), StateError);
 }
 
+TEST(StateFile, RefusesToWriteAStateItsOwnerMayNotWrite) {
+    TemporaryDirectory directory;
+    const StateFile file(directory.path() / "backplane.json");
+    file.store(factory_backplane());
+    std::filesystem::permissions(file.path(), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::group_read |
+                                                  std::filesystem::perms::others_read);
+    const std::string before = read_text_file(file.path());
+    EXPECT_THROW(file.update([](Backplane &backplane) {
+        backplane.slots[0]->firmware = 4;
+        return true;
+    }),
+                 StateError);
+    EXPECT_EQ(read_text_file(file.path()), before);
+    EXPECT_TRUE(file.load() == factory_backplane()) << "it is still read";
+}
+
 #ifndef _WIN32
 std::set<std::string> names_in(const std::filesystem::path &folder) {
     std::set<std::string> names;
@@ -314,10 +348,226 @@ TEST(StateFile, MakesPrivateFoldersAndLeavesNoTemporaryFileWhenAWriteFails) {
                   std::filesystem::perms::owner_all)
             << folder;
     }
-    // A folder where the file should be: the rename fails after the write.
-    std::filesystem::create_directory(directory.path() / "taken");
-    EXPECT_THROW(StateFile(directory.path() / "taken").store(factory_backplane()), StateError);
-    EXPECT_EQ(names_in(directory.path()), (std::set<std::string>{"state", "taken", "taken.lock"}));
+    // A file size limit that the state exceeds: the write fails halfway.
+    const StateFile file(directory.path() / "backplane.json");
+    file.store(Backplane{});
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit before{};
+    getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = 100;
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_THROW(file.store(factory_backplane()), StateError);
+    setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_TRUE(file.load() == Backplane{});
+    EXPECT_EQ(names_in(directory.path()),
+              (std::set<std::string>{"state", "backplane.json", "backplane.json.lock"}));
+}
+
+TEST(StateFile, RefusesANameThatHoldsNoFileBeforeMakingAnything) {
+    TemporaryDirectory directory;
+    const std::filesystem::path folder = directory.path() / "folder";
+    const std::filesystem::path fifo = directory.path() / "fifo";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::set<std::string> before = names_in(directory.path());
+    for (const std::filesystem::path &path :
+         {std::filesystem::path("/"), folder, fifo, directory.path() / "new" / "",
+          directory.path() / "new" / "..", folder / "."}) {
+        EXPECT_THROW(StateFile(path).store(factory_backplane()), StateError) << path;
+        EXPECT_THROW(StateFile(path).update([](Backplane &) { return true; }), StateError) << path;
+    }
+    EXPECT_EQ(names_in(directory.path()), before);
+    EXPECT_TRUE(names_in(folder).empty());
+    EXPECT_FALSE(std::filesystem::exists("/.lock"));
+}
+
+TEST(StateFile, FollowsNoMoreLinksThanTheSystemWould) {
+    TemporaryDirectory directory;
+    const auto link = [&](int number) {
+        return directory.path() / ("link" + std::to_string(number));
+    };
+    for (int number = 1; number <= 41; ++number) {
+        std::filesystem::create_symlink(
+            number == 1 ? directory.path() / "state.json" : link(number - 1), link(number));
+    }
+    StateFile(link(40)).store(factory_backplane());
+    EXPECT_TRUE(std::filesystem::is_regular_file(directory.path() / "state.json"));
+    std::filesystem::remove(directory.path() / "state.json");
+    try {
+        StateFile(link(41)).store(factory_backplane());
+        ADD_FAILURE() << "41 links were followed";
+    } catch (const StateError &error) {
+        EXPECT_NE(std::string(error.what()).find("more than 40 symbolic links"), std::string::npos)
+            << error.what();
+    }
+    EXPECT_FALSE(std::filesystem::exists(directory.path() / "state.json"));
+    EXPECT_TRUE(std::filesystem::is_symlink(link(40)));
+}
+
+TEST(StateFile, WaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivate) {
+    TemporaryDirectory directory;
+    const StateFile file(directory.path() / "backplane.json");
+    file.store(factory_backplane());
+    std::filesystem::permissions(file.path(), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_write);
+    const std::filesystem::path lock = directory.path() / "backplane.json.lock";
+    // Anyone who can open the lock can hold it: only those who may read the state.
+    file.store(factory_backplane());
+    EXPECT_EQ(std::filesystem::status(lock).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    const int holder = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        file.update([](Backplane &) { return true; });
+        ADD_FAILURE() << "a held lock was taken";
+    } catch (const StateError &error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "cannot lock " + lock.string() + ": another program has held it for 10 seconds");
+    }
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::seconds(10));
+    EXPECT_LT(waited, std::chrono::seconds(12));
+    ::close(holder);
+    EXPECT_TRUE(file.update([](Backplane &) { return true; }));
+}
+
+#ifdef __linux__
+TEST(StateFile, NobodyElseCanReadAPrivateStateWhileItIsWritten) {
+    TemporaryDirectory directory;
+    const StateFile file(directory.path() / "backplane.json");
+    file.store(factory_backplane());
+    std::filesystem::permissions(file.path(), std::filesystem::perms::owner_read |
+                                                  std::filesystem::perms::owner_write);
+    // Each temporary file is looked at as soon as it is made.
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(::inotify_add_watch(watch, directory.path().c_str(), IN_CREATE), 0);
+    std::thread writer([&] {
+        for (int write = 0; write < 200; ++write) {
+            file.update([&](Backplane &backplane) {
+                backplane.slots[0]->channels[0].output = static_cast<float>(write % 5);
+                return true;
+            });
+        }
+    });
+    std::set<std::string> seen_open;
+    for (int seen = 0; seen < 200;) {
+        alignas(inotify_event) char events[4096];
+        const ssize_t size = ::read(watch, events, sizeof events);
+        ASSERT_GT(size, 0);
+        for (char *at = events; at < events + size;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(at);
+            at += sizeof(inotify_event) + event->len;
+            struct stat temporary {};
+            if (std::string(event->name).find(".tmp") == std::string::npos) {
+                continue;
+            }
+            ++seen;
+            if (::stat((directory.path() / event->name).c_str(), &temporary) == 0 &&
+                (temporary.st_mode & 0077) != 0) {
+                seen_open.insert(event->name);
+            }
+        }
+    }
+    writer.join();
+    ::close(watch);
+    EXPECT_TRUE(seen_open.empty()) << seen_open.size() << " temporary files others could read";
+}
+#endif
+
+// The owners of files, folders and links that another user made, and what
+// becomes of the state: refused, with nothing made anywhere.
+class AnotherUsersFiles : public testing::Test {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) {
+            GTEST_SKIP() << "only root can give files to another user";
+        }
+    }
+    static constexpr uid_t kOther = 65534; // nobody
+    TemporaryDirectory directory;
+
+    std::filesystem::path folder(const std::string &name, std::filesystem::perms mode,
+                                 uid_t owner) const {
+        std::filesystem::path made = directory.path() / name;
+        std::filesystem::create_directory(made);
+        std::filesystem::permissions(made, mode);
+        EXPECT_EQ(::chown(made.c_str(), owner, owner), 0);
+        return made;
+    }
+    static void give(const std::filesystem::path &path, uid_t owner) {
+        EXPECT_EQ(::lchown(path.c_str(), owner, owner), 0) << path;
+    }
+    // Every way to use the state is refused, with a reason, and nothing is made.
+    void expect_refused(const std::filesystem::path &state, const std::string &reason) const {
+        const auto files_before = everything_in(directory.path());
+        const StateFile file(state);
+        const std::function<void()> uses[] = {
+            [&] { file.load(); }, [&] { file.store(factory_backplane()); },
+            [&] { file.update([](Backplane &) { return true; }); }};
+        for (const auto &use : uses) {
+            try {
+                use();
+                ADD_FAILURE() << state << " was used";
+            } catch (const StateError &error) {
+                EXPECT_NE(std::string(error.what()).find(reason), std::string::npos)
+                    << error.what();
+                EXPECT_NE(std::string(error.what()).find(state.string()), std::string::npos);
+            }
+        }
+        EXPECT_EQ(everything_in(directory.path()), files_before) << state;
+    }
+    static std::set<std::string> everything_in(const std::filesystem::path &folder) {
+        std::set<std::string> names;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(folder)) {
+            names.insert(entry.path().string());
+        }
+        return names;
+    }
+};
+
+TEST_F(AnotherUsersFiles, AreRefusedWhereverTheyAreOnTheWay) {
+    using std::filesystem::perms;
+    const std::filesystem::path root_only = folder("root-only", perms::owner_all, 0);
+    // Another user's public folder, with a link to a place of root's.
+    const std::filesystem::path evil = folder("evil", perms::all, kOther);
+    std::filesystem::create_symlink(root_only / "sub" / "p.json", evil / "backplane.json");
+    give(evil / "backplane.json", kOther);
+    expect_refused(evil / "backplane.json",
+                   "its folder " + evil.string() + " belongs to another user");
+
+    // A public folder of root's without the sticky bit: anyone could swap the file.
+    const std::filesystem::path open = folder("open", perms::all, 0);
+    expect_refused(open / "backplane.json",
+                   "others can write its folder " + open.string() + " (mode 0777)");
+
+    // A sticky public folder, as /tmp: its files and links must be the user's own.
+    const std::filesystem::path shared = folder("shared", perms::all | perms::sticky_bit, 0);
+    StateFile(shared / "mine.json").store(factory_backplane());
+    write_text_file(shared / "theirs.json", format_backplane(factory_backplane()));
+    give(shared / "theirs.json", kOther);
+    expect_refused(shared / "theirs.json",
+                   (shared / "theirs.json").string() + " belongs to another user");
+    std::filesystem::create_symlink("mine.json", shared / "their-link.json");
+    give(shared / "their-link.json", kOther);
+    expect_refused(shared / "their-link.json", "belongs to another user");
+    // A folder link on the way counts as much as the last one.
+    std::filesystem::create_symlink(root_only, shared / "their-folder");
+    give(shared / "their-folder", kOther);
+    expect_refused(shared / "their-folder" / "backplane.json", "belongs to another user");
+
+    // In a folder of the user's, another user's state or lock.
+    const std::filesystem::path mine = folder("mine", perms::owner_all, 0);
+    StateFile(mine / "backplane.json").store(factory_backplane());
+    give(mine / "backplane.json", kOther);
+    expect_refused(mine / "backplane.json", "belongs to another user");
+    StateFile(mine / "other.json").store(factory_backplane());
+    give(mine / "other.json.lock", kOther);
+    const StateFile locked(mine / "other.json");
+    EXPECT_THROW(locked.store(factory_backplane()), StateError);
+    EXPECT_TRUE(locked.load() == factory_backplane()) << "reading takes no lock";
 }
 #endif
 

@@ -193,6 +193,9 @@ TEST_F(SimCli, CalibratesOneChannelInOneRange) {
     const Backplane after = state_file.load();
     EXPECT_EQ(after.slots[0]->channels[1].calibration[2], (Calibration{500, -12}));
     EXPECT_EQ(after.slots[0]->channels[1].calibration[1], factory_calibration(1, 1));
+    EXPECT_EQ(run({"calibrate", "00", "1", "2", "--gain", "010", "--offset", "-012"}).status, 0);
+    EXPECT_EQ(state_file.load().slots[0]->channels[1].calibration[2], (Calibration{10, -12}))
+        << "leading zeros are not octal";
 
     run({"insert", "3", "--module", "ZM-4704"});
     run({"insert", "4", "--module", "other"});
@@ -224,6 +227,13 @@ TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
         {{"calibrate", "0", "1", "0", "--gain", "1", "--offset", "32768"}, "--offset"},
         {{"calibrate", "0", "1", "0", "--gain", "1"}, "--offset is required"},
         {{"power-cycle", "now"}, "now"},
+        // Numbers are decimal: no octal, no hexadecimal, nothing else.
+        {{"insert", "0x3"}, "expected a decimal number, got 0x3"},
+        {{"calibrate", "0", "1", "0", "--gain", "0x10", "--offset", "1"}, "--gain"},
+        {{"calibrate", "0", "1", "0", "--gain", "1e3", "--offset", "1"}, "--gain"},
+        {{"calibrate", "0", "1", "0", "--gain", "1", "--offset", "--5"}, "--offset"},
+        {{"insert", "1", "--firmware", ""}, "--firmware"},
+        {{"--state", "", "show"}, "an empty path names no file"},
     };
     for (const auto &[arguments, reason] : cases) {
         expect_refused(arguments, 2, reason);
@@ -247,6 +257,34 @@ TEST_F(SimCli, RefusesAFifoNamedAsTheStateWithoutWaitingOnIt) {
     EXPECT_EQ(std::filesystem::status(state_path).type(), std::filesystem::file_type::fifo);
 }
 #endif
+
+TEST_F(SimCli, EveryMessageIsOneLineWithControlCharactersEscapedAndQuotesCut) {
+    write_text_file(state_path, R"({"slots": [], "\u001b]0;X\u0007": 1})");
+    expect_refused({"show"}, 1, "\\x1b]0;X\\x07: not a field of a backplane state");
+    write_text_file(state_path, "{\"slots\": [], \"" + std::string(900000, 'k') + "\": 1}");
+    expect_refused({"show"}, 1, "...");
+    EXPECT_LT(run({"show"}).errors.size(), 300u);
+
+    const std::filesystem::path odd = directory.path() / "new\nline.json";
+    write_text_file(odd, "not json");
+    expect_refused({"--state", odd.string(), "show"}, 1,
+                   (directory.path() / "new\\nline.json").string() + " is not a backplane state");
+}
+
+// An output stream that can take nothing, as a full disk.
+class FullOutput : public std::streambuf {
+protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+};
+
+TEST_F(SimCli, OutputThatCannotBeWrittenIsAFailure) {
+    FullOutput full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    const char *const arguments[] = {"zmod4710-sim", "show", "--json"};
+    EXPECT_EQ(run_sim_cli(3, arguments, out, err), 1);
+    EXPECT_EQ(err.str(), "zmod4710-sim: cannot write the standard output\n");
+}
 
 TEST_F(SimCli, NeverOverwritesAStateFileItCannotParse) {
     const std::string corrupt = "{\"slots\": [{\"slot\": 0, \"module\": \"ZM-4710\"}]}";

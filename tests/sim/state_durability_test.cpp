@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -64,6 +66,19 @@ TEST_F(StateDurability, AWriterKilledAtAnyMomentLeavesTheOldOrTheNewValue) {
     }
     std::cout << "kills survived: " << kKills << " (the write under way kept after " << found_new
               << ", the one before it after the rest), writes announced: " << written << "\n";
+
+    // The next writer removes what killed writers left, and only their files.
+    const std::filesystem::path not_a_file =
+        directory.path() / ".backplane.json.0123456789abcdef0123456789abcdef.tmp";
+    std::filesystem::create_directory(not_a_file);
+    EXPECT_EQ(run_program({kProbe, "write", "0", "1", "1"}, "").exit_status, 0);
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(directory.path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{not_a_file.filename().string(), "backplane.json",
+                                               "backplane.json.lock"}));
 }
 
 TEST_F(StateDurability, SixteenProgramsWritingAtOnceLoseNoWrite) {
@@ -102,3 +117,57 @@ TEST_F(StateDurability, SixteenProgramsWritingAtOnceLoseNoWrite) {
 
 } // namespace
 } // namespace zmod4710_sim
+
+#ifndef _WIN32
+namespace zmod4710_sim {
+namespace {
+
+// A folder link on the state's path, pointed elsewhere while programs write
+// through it: each write reads and writes one folder's backplane, never one
+// folder's into the other.
+TEST_F(StateDurability, AFolderLinkRepointedDuringWritesNeverMixesTwoBackplanes) {
+    const std::filesystem::path folders[] = {directory.path() / "a", directory.path() / "b"};
+    const std::int16_t firmware[] = {111, 222};
+    for (int index = 0; index < 2; ++index) {
+        std::filesystem::create_directory(folders[index]);
+        Backplane backplane = factory_backplane();
+        backplane.slots[0]->firmware = firmware[index];
+        StateFile(folders[index] / "backplane.json").store(backplane);
+    }
+    const std::filesystem::path link = directory.path() / "current";
+    std::filesystem::create_directory_symlink("a", link);
+    ScopedEnvironment through_link("ZMOD4710_SIM_STATE", (link / "backplane.json").string());
+
+    std::vector<std::unique_ptr<ChildProcess>> writers;
+    for (int channel = 0; channel < 4; ++channel) {
+        writers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{kProbe, "write", "0", std::to_string(channel), "50"}));
+    }
+    std::atomic<bool> writing = true;
+    std::thread flipper([&] {
+        for (int flip = 0; writing; ++flip) {
+            const std::filesystem::path next = directory.path() / "next";
+            std::filesystem::create_directory_symlink(flip % 2 == 0 ? "b" : "a", next);
+            std::filesystem::rename(next, link);
+        }
+    });
+    for (const auto &writer : writers) {
+        const ProcessResult result = writer->finish(std::chrono::seconds(120));
+        EXPECT_EQ(result.exit_status, 0) << result.errors;
+    }
+    writing = false;
+    flipper.join();
+    for (int index = 0; index < 2; ++index) {
+        EXPECT_EQ(StateFile(folders[index] / "backplane.json").load().slots[0]->firmware,
+                  firmware[index])
+            << folders[index];
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folders[index]),
+                                std::filesystem::directory_iterator()),
+                  2)
+            << "nothing but the state and its lock in " << folders[index];
+    }
+}
+
+} // namespace
+} // namespace zmod4710_sim
+#endif
