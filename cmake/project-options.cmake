@@ -9,6 +9,7 @@ option(ZMOD4710_BUILD_TESTS
        "Build the tests; in the controller build, only those that run the tools on the named library"
        ${tests_by_default})
 option(ZMOD4710_STATIC_ANALYSIS "Run clang-tidy and cppcheck over the project's code as tests" OFF)
+option(ZMOD4710_BUILD_BENCHMARKS "Build zmod4710_bench, which measures what the simulated module's calls cost" OFF)
 option(ZMOD4710_BUILD_FUZZERS "Build the libFuzzer targets (needs clang and -fsanitize=fuzzer-no-link)" OFF)
 option(ZMOD4710_STATIC_CXX_RUNTIME
        "Link the C++ runtime into the tools, so they import only the module library and the C runtime" ON)

@@ -62,7 +62,9 @@ std::string lock_name(const std::string &name) {
 
 std::string unpredictable_name_beside(const std::string &name) {
     static const char kDigits[] = "0123456789abcdef";
-    std::random_device source;
+    // Made once: making one asks the system what sources it has, which costs more
+    // than the numbers.
+    thread_local std::random_device source;
     std::string suffix;
     while (suffix.size() < kRandomDigits) {
         for (unsigned int bits = source(), digit = 0; digit < 8; ++digit, bits >>= 4) {

@@ -16,6 +16,11 @@
 #include <unistd.h>
 #include <utility>
 
+#ifdef __linux__
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
+
 namespace zmod4710_sim {
 
 namespace {
@@ -81,38 +86,8 @@ std::string octal_mode(mode_t mode) {
     return text;
 }
 
-bool is_users_or_roots(uid_t owner) {
-    return owner == ::geteuid() || owner == 0;
-}
-
 bool others_may_write(const struct stat &folder) {
     return (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-}
-
-// A folder may hold the state, its lock or a link to them when it is the user's
-// or root's and nobody else may write it, or when it is sticky: there nobody
-// can remove or rename another's file, and check_entry asks for the user's own.
-void check_folder(const struct stat &folder, const std::filesystem::path &state,
-                  const std::filesystem::path &folder_path) {
-    const std::string shown = folder_path.empty() ? "." : folder_path.string();
-    if (!is_users_or_roots(folder.st_uid)) {
-        throw StateError("cannot use " + state.string() + ": its folder " + shown +
-                         " belongs to another user");
-    }
-    if (others_may_write(folder) && (folder.st_mode & S_ISVTX) == 0) {
-        throw StateError("cannot use " + state.string() + ": others can write its folder " + shown +
-                         " (mode " + octal_mode(folder.st_mode) + ")");
-    }
-}
-
-// The state file, its lock or a link to them, in a folder that check_folder took.
-void check_entry(const struct stat &entry, const struct stat &folder,
-                 const std::filesystem::path &state, const std::filesystem::path &entry_path) {
-    const bool users = entry.st_uid == ::geteuid();
-    if (!users && (entry.st_uid != 0 || others_may_write(folder))) {
-        throw StateError("cannot use " + state.string() + ": " + entry_path.string() +
-                         " belongs to another user");
-    }
 }
 
 // The file mode that a new file gets here: 0666 less the umask, which can only be
@@ -146,42 +121,110 @@ std::deque<std::string> parts_of(const std::filesystem::path &path) {
     return parts;
 }
 
+// The folder at path opened as walk would open it, in one call when no part of
+// the path is a link, which the system then refuses to follow; -1 otherwise,
+// also where the system cannot do it.
+int open_folder_without_links(const std::filesystem::path &path) {
+#if defined(__linux__) && defined(SYS_openat2)
+    open_how how{};
+    how.flags = static_cast<std::uint64_t>(kFolderFlags);
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    return static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+#else
+    (void)path;
+    return -1;
+#endif
+}
+
+// Calls list with the name of each entry in the folder open as descriptor, at
+// the start of its listing.
+template <class List> void list_folder(int descriptor, List list) {
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || __GLIBC_MINOR__ >= 30)
+    alignas(dirent64) char buffer[16384];
+    // The system fills the buffer while entries fit: one with room left for the
+    // longest entry held the rest of the folder, and a call that would say so is saved.
+    constexpr ssize_t kFull = sizeof buffer - sizeof(dirent64);
+    for (ssize_t size = kFull; size >= kFull;) {
+        size = ::getdents64(descriptor, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < size;) {
+            const auto *entry = reinterpret_cast<const dirent64 *>(buffer + at);
+            list(entry->d_name);
+            at += entry->d_reclen;
+        }
+    }
+#else
+    DIR *folder = ::fdopendir(::dup(descriptor));
+    if (folder == nullptr) {
+        return;
+    }
+    while (const dirent *entry = ::readdir(folder)) {
+        list(entry->d_name);
+    }
+    ::closedir(folder);
+#endif
+}
+
 } // namespace
 
 struct StateLocation::Platform {
+    uid_t user = ::geteuid();
     std::filesystem::path given;     // the state's path as named, for messages
     std::filesystem::path file_path; // its links followed
     Descriptor folder;               // -1 when the folder does not exist yet
     struct stat folder_status {};
     std::string name;
+    // The state file as found, and once the lock is held, as it is under the lock.
+    std::optional<struct stat> file_status;
+    mutable Descriptor readable; // the folder opened to be listed and synced
 
     void walk(StateLocation::Purpose purpose);
-    void follow_link(const std::string &part, const struct stat &link,
-                     const std::filesystem::path &shown, std::deque<std::string> &parts, int links);
-    void take_file(const std::string &part, const struct stat *file,
-                   const std::filesystem::path &shown);
-    void enter(const std::string &part, bool make_missing, std::filesystem::path &shown);
-    void check_file(const struct stat &file) const {
-        check_entry(file, folder_status, given, file_path);
+    void follow_link(const std::string &part, const std::filesystem::path &shown,
+                     std::deque<std::string> &parts, int links);
+    void take_file(const std::string &part, const std::filesystem::path &shown);
+    void make_folder(const std::string &part, std::filesystem::path &shown);
+    void examine_folder(const std::filesystem::path &shown);
+
+    bool is_users_or_roots(uid_t owner) const { return owner == user || owner == 0; }
+    // A folder may hold the state, its lock or a link to them when it is the user's
+    // or root's and nobody else may write it, or when it is sticky: there nobody
+    // can remove or rename another's file, and check_entry asks for the user's own.
+    void check_folder(const std::filesystem::path &shown) const;
+    // The state file, its lock or a link to them, in the folder just checked.
+    void check_entry(const struct stat &entry, const std::filesystem::path &entry_path) const {
+        if (entry.st_uid != user && (entry.st_uid != 0 || others_may_write(folder_status))) {
+            throw StateError("cannot use " + given.string() + ": " + entry_path.string() +
+                             " belongs to another user");
+        }
     }
     // The state file's status without following a link, or nothing.
-    std::optional<struct stat> status() const;
-    Descriptor readable_folder() const {
-        Descriptor readable(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    std::optional<struct stat> examine_file() const;
+    int readable_folder() const {
         if (readable.get() < 0) {
-            fail("open the folder of", file_path);
+            readable = Descriptor(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (readable.get() < 0) {
+                fail("open the folder of", file_path);
+            }
         }
-        return readable;
+        return readable.get();
     }
 };
 
 // Follows the path one part at a time, as the system would, checking every link
 // before it is followed and the folder that holds the state before it is used.
 void StateLocation::Platform::walk(StateLocation::Purpose purpose) {
-    file_name_of(given);
-    std::deque<std::string> parts = parts_of(given);
-    std::filesystem::path shown;
-    folder = Descriptor(::open(".", kFolderFlags));
+    std::deque<std::string> parts(1, file_name_of(given));
+    std::filesystem::path shown = given.parent_path();
+    folder = Descriptor(shown.empty() ? -1 : open_folder_without_links(shown));
+    if (folder.get() < 0) {
+        // Part by part, the links on the way checked before they are followed.
+        parts = parts_of(given);
+        shown.clear();
+        if (parts.front() == "/") {
+            parts.pop_front();
+            shown = "/";
+        }
+        folder = Descriptor(::open(shown.empty() ? "." : "/", kFolderFlags));
+    }
     if (folder.get() < 0) {
         fail("open the folder of", given);
     }
@@ -192,47 +235,76 @@ void StateLocation::Platform::walk(StateLocation::Purpose purpose) {
         if (part == "/") {
             folder = Descriptor(::open("/", kFolderFlags));
             shown = "/";
+        } else if (part.empty() || part == ".") {
             continue;
-        }
-        if (part.empty() || part == ".") {
-            continue;
-        }
-        struct stat entry {};
-        const bool exists = ::fstatat(folder.get(), part.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
-        if (!exists && errno != ENOENT) {
-            fail("examine", shown / part);
-        }
-        if (exists && S_ISLNK(entry.st_mode)) {
-            follow_link(part, entry, shown, parts, ++links);
         } else if (parts.empty() && part != "..") {
-            take_file(part, exists ? &entry : nullptr, shown);
-            return;
-        } else if (!exists && purpose == StateLocation::Purpose::read) {
-            // A folder that does not exist holds no state yet: the factory's.
-            std::filesystem::path rest = shown / part;
-            for (const std::string &later : parts) {
-                rest /= later;
+            take_file(part, shown);
+            if (file_status && S_ISLNK(file_status->st_mode)) {
+                follow_link(part, shown, parts, ++links);
+                continue;
             }
-            name = file_name_of(rest);
-            file_path = rest;
-            folder = Descriptor();
             return;
         } else {
-            enter(part, !exists, shown);
+            Descriptor next(::openat(folder.get(), part.c_str(), kFolderFlags | O_NOFOLLOW));
+            if (next.get() >= 0) {
+                folder = std::move(next);
+                shown /= part;
+            } else if (errno == ENOENT && purpose == StateLocation::Purpose::read) {
+                // A folder that does not exist holds no state yet: the factory's.
+                std::filesystem::path rest = shown / part;
+                for (const std::string &later : parts) {
+                    rest /= later;
+                }
+                name = file_name_of(rest);
+                file_path = rest;
+                folder = Descriptor();
+                return;
+            } else if (errno == ENOENT) {
+                make_folder(part, shown);
+            } else if (errno == ENOTDIR || errno == ELOOP) {
+                // A link, which is followed once checked, or no folder at all.
+                follow_link(part, shown, parts, ++links);
+            } else {
+                fail("open the folder", shown / part);
+            }
         }
     }
     throw StateError("cannot use " + given.string() + " as the state: it names a folder");
 }
 
-// Puts the parts of the link's target in front of the parts still to follow.
-void StateLocation::Platform::follow_link(const std::string &part, const struct stat &link,
-                                          const std::filesystem::path &shown,
-                                          std::deque<std::string> &parts, int links) {
+void StateLocation::Platform::examine_folder(const std::filesystem::path &shown) {
     if (::fstat(folder.get(), &folder_status) != 0) {
         fail("examine", shown);
     }
-    check_folder(folder_status, given, shown);
-    check_entry(link, folder_status, given, shown / part);
+    check_folder(shown);
+}
+
+void StateLocation::Platform::check_folder(const std::filesystem::path &shown) const {
+    const std::string folder_path = shown.empty() ? "." : shown.string();
+    if (!is_users_or_roots(folder_status.st_uid)) {
+        throw StateError("cannot use " + given.string() + ": its folder " + folder_path +
+                         " belongs to another user");
+    }
+    if (others_may_write(folder_status) && (folder_status.st_mode & S_ISVTX) == 0) {
+        throw StateError("cannot use " + given.string() + ": others can write its folder " +
+                         folder_path + " (mode " + octal_mode(folder_status.st_mode) + ")");
+    }
+}
+
+// Puts the parts of the link's target in front of the parts still to follow.
+void StateLocation::Platform::follow_link(const std::string &part,
+                                          const std::filesystem::path &shown,
+                                          std::deque<std::string> &parts, int links) {
+    struct stat link {};
+    if (::fstatat(folder.get(), part.c_str(), &link, AT_SYMLINK_NOFOLLOW) != 0) {
+        fail("examine", shown / part);
+    }
+    if (!S_ISLNK(link.st_mode)) {
+        errno = ENOTDIR;
+        fail("open the folder", shown / part);
+    }
+    examine_folder(shown);
+    check_entry(link, shown / part);
     if (links > kMaxLinks) {
         throw StateError("cannot use " + given.string() + ": more than " +
                          std::to_string(kMaxLinks) + " symbolic links on its way");
@@ -247,60 +319,48 @@ void StateLocation::Platform::follow_link(const std::string &part, const struct 
     parts.insert(parts.begin(), target_parts.begin(), target_parts.end());
 }
 
-// The state file's name in the folder open now, which must be one to hold it,
-// and what the name holds, if anything: a regular file of the user's.
-void StateLocation::Platform::take_file(const std::string &part, const struct stat *file,
+// The state file's name in the folder open now, and what the name holds: nothing,
+// a link to follow, or a regular file of the user's, in a folder fit to hold it.
+void StateLocation::Platform::take_file(const std::string &part,
                                         const std::filesystem::path &shown) {
     name = part;
     file_path = shown / part;
-    if (::fstat(folder.get(), &folder_status) != 0) {
-        fail("examine", shown);
+    file_status = examine_file();
+    if (file_status && S_ISLNK(file_status->st_mode)) {
+        return;
     }
-    check_folder(folder_status, given, shown);
-    if (file != nullptr && !S_ISREG(file->st_mode)) {
+    examine_folder(shown);
+    if (file_status && !S_ISREG(file_status->st_mode)) {
         refuse_irregular_file(file_path);
     }
-    if (file != nullptr) {
-        check_file(*file);
+    if (file_status) {
+        check_entry(*file_status, file_path);
     }
 }
 
-// Opens the folder part of the one open now, made first when make_missing, in
-// a folder that may hold the user's own.
-void StateLocation::Platform::enter(const std::string &part, bool make_missing,
-                                    std::filesystem::path &shown) {
-    if (make_missing) {
-        if (::fstat(folder.get(), &folder_status) != 0) {
-            fail("examine", shown);
-        }
-        check_folder(folder_status, given, shown);
-        if (::mkdirat(folder.get(), part.c_str(), 0700) != 0 && errno != EEXIST) {
-            fail("create", shown / part);
-        }
+// Makes the missing folder part in the folder open now, which must be one to
+// hold the user's own, and opens it.
+void StateLocation::Platform::make_folder(const std::string &part, std::filesystem::path &shown) {
+    examine_folder(shown);
+    if (::mkdirat(folder.get(), part.c_str(), 0700) != 0 && errno != EEXIST) {
+        fail("create", shown / part);
     }
     shown /= part;
-    Descriptor next(::openat(folder.get(), part.c_str(), kFolderFlags));
+    Descriptor next(::openat(folder.get(), part.c_str(), kFolderFlags | O_NOFOLLOW));
     if (next.get() < 0) {
         fail("open the folder", shown);
     }
     folder = std::move(next);
 }
 
-std::optional<struct stat> StateLocation::Platform::status() const {
+std::optional<struct stat> StateLocation::Platform::examine_file() const {
     struct stat file {};
-    if (folder.get() < 0) {
-        return std::nullopt;
-    }
     if (::fstatat(folder.get(), name.c_str(), &file, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) {
             return std::nullopt;
         }
         fail("examine", file_path);
     }
-    if (!S_ISREG(file.st_mode)) {
-        refuse_irregular_file(file_path);
-    }
-    check_file(file);
     return file;
 }
 
@@ -317,7 +377,7 @@ const std::filesystem::path &StateLocation::file_path() const {
 }
 
 std::optional<FileStamp> StateLocation::stamp() const {
-    const std::optional<struct stat> file = platform_->status();
+    const std::optional<struct stat> &file = platform_->file_status;
     return file ? std::optional<FileStamp>(stamp_from(*file)) : std::nullopt;
 }
 
@@ -343,7 +403,7 @@ std::optional<FileSnapshot> StateLocation::read() const {
     if (!S_ISREG(file.st_mode)) {
         refuse_irregular_file(path);
     }
-    platform_->check_file(file);
+    platform_->check_entry(file, path);
     std::string contents;
     char buffer[8192];
     for (;;) {
@@ -366,13 +426,12 @@ std::optional<FileSnapshot> StateLocation::read() const {
 }
 
 std::shared_ptr<void> StateLocation::lock() const {
-    const std::filesystem::path lock_path =
-        platform_->file_path.parent_path() / lock_name(platform_->name);
-    const std::optional<struct stat> state = platform_->status();
-    const mode_t state_mode = state ? state->st_mode & 0666 : 0666;
+    Platform &place = *platform_;
+    const std::filesystem::path lock_path = place.file_path.parent_path() / lock_name(place.name);
+    const mode_t state_mode = place.file_status ? place.file_status->st_mode & 0666 : 0666;
     // Never through a link, which could make the lock file wherever it points,
     // and not blocking on a FIFO put in its place.
-    Descriptor descriptor(::openat(platform_->folder.get(), lock_name(platform_->name).c_str(),
+    Descriptor descriptor(::openat(place.folder.get(), lock_name(place.name).c_str(),
                                    O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                                    state_mode));
     if (descriptor.get() < 0) {
@@ -385,10 +444,10 @@ std::shared_ptr<void> StateLocation::lock() const {
     if (!S_ISREG(lock.st_mode)) {
         throw StateError("cannot lock " + lock_path.string() + ": not a regular file");
     }
-    check_entry(lock, platform_->folder_status, platform_->given, lock_path);
+    place.check_entry(lock, lock_path);
     // A lock that others may open lets them hold up every writer: it is made no
     // wider than the state, whose readers are the only others who may see it.
-    if (lock.st_uid == ::geteuid() && (lock.st_mode & 0777 & ~state_mode) != 0 &&
+    if (lock.st_uid == place.user && (lock.st_mode & 0777 & ~state_mode) != 0 &&
         ::fchmod(descriptor.get(), lock.st_mode & state_mode) != 0) {
         fail("set the mode of", lock_path);
     }
@@ -404,15 +463,23 @@ std::shared_ptr<void> StateLocation::lock() const {
         std::this_thread::sleep_for(pause);
         pause = std::min(pause * 2, std::chrono::microseconds(20000));
     }
+    // Another writer may have replaced the file meanwhile.
+    place.file_status = place.examine_file();
+    if (place.file_status && !S_ISREG(place.file_status->st_mode)) {
+        refuse_irregular_file(place.file_path);
+    }
+    if (place.file_status) {
+        place.check_entry(*place.file_status, place.file_path);
+    }
     return hold(descriptor);
 }
 
 void StateLocation::check_writable() const {
-    const std::optional<struct stat> file = platform_->status();
+    const std::optional<struct stat> &file = platform_->file_status;
     if (!file) {
         return;
     }
-    if (file->st_uid != ::geteuid()) {
+    if (file->st_uid != platform_->user) {
         refuse_taken_by_write(platform_->file_path);
     }
     if ((file->st_mode & S_IWUSR) == 0) {
@@ -421,27 +488,21 @@ void StateLocation::check_writable() const {
 }
 
 void StateLocation::remove_leftover_temporaries() const {
-    Descriptor listing = platform_->readable_folder();
-    DIR *folder = ::fdopendir(listing.get());
-    if (folder == nullptr) {
-        return;
-    }
-    listing.release();
-    while (const dirent *entry = ::readdir(folder)) {
+    const Platform &place = *platform_;
+    list_folder(place.readable_folder(), [&](const char *name) {
         struct stat file {};
-        if (is_temporary_name_of(entry->d_name, platform_->name) &&
-            ::fstatat(::dirfd(folder), entry->d_name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
+        if (is_temporary_name_of(name, place.name) &&
+            ::fstatat(place.folder.get(), name, &file, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(file.st_mode)) {
             // Another user's file in a sticky folder cannot be removed, and need not be.
-            ::unlinkat(::dirfd(folder), entry->d_name, 0);
+            ::unlinkat(place.folder.get(), name, 0);
         }
-    }
-    ::closedir(folder);
+    });
 }
 
 FileSnapshot StateLocation::replace(std::string_view contents) const {
     const Platform &place = *platform_;
-    const std::optional<struct stat> replaced = place.status();
+    const std::optional<struct stat> &replaced = place.file_status;
     const mode_t mode = replaced ? replaced->st_mode & 0777 : new_file_mode();
 
     std::string temporary_name;
@@ -469,10 +530,14 @@ FileSnapshot StateLocation::replace(std::string_view contents) const {
     } removal{place, temporary_name};
 
     write_all(descriptor.get(), contents, temporary_path);
-    if (replaced && ::fchown(descriptor.get(), static_cast<uid_t>(-1), replaced->st_gid) != 0) {
+    // A new file takes the folder's group where the folder says so, else the user's.
+    const gid_t new_group =
+        (place.folder_status.st_mode & S_ISGID) != 0 ? place.folder_status.st_gid : ::getegid();
+    if (replaced && replaced->st_gid != new_group &&
+        ::fchown(descriptor.get(), static_cast<uid_t>(-1), replaced->st_gid) != 0) {
         fail("give the group of the state to", temporary_path);
     }
-    if (::fchmod(descriptor.get(), mode) != 0) {
+    if (mode != 0600 && ::fchmod(descriptor.get(), mode) != 0) {
         fail("set the mode of", temporary_path);
     }
     if (::fsync(descriptor.get()) != 0) {
@@ -488,9 +553,8 @@ FileSnapshot StateLocation::replace(std::string_view contents) const {
         fail("examine", place.file_path);
     }
     // Makes the rename survive a power loss.
-    const Descriptor synced = place.readable_folder();
-    ::fsync(synced.get());
-    return {std::string(contents), stamp_from(written), hold(descriptor)};
+    ::fsync(place.readable_folder());
+    return FileSnapshot{std::string(contents), stamp_from(written), hold(descriptor)};
 }
 
 std::optional<FileStamp> stamp_of(const std::filesystem::path &path) {

@@ -88,6 +88,9 @@ Backplane StateFile::read_at(const StateLocation &location) const {
 void StateFile::write_at(const StateLocation &location, Backplane backplane) const {
     location.check_writable();
     location.remove_leftover_temporaries();
+    // The file kept open is let go first, so that the rename frees it, as any
+    // replace does, rather than a close after the folder's sync.
+    kept_.reset();
     FileSnapshot written = location.replace(format_backplane(backplane));
     kept_ = Kept{written.stamp, std::make_shared<const Backplane>(std::move(backplane)),
                  std::move(written.held)};

@@ -3,6 +3,7 @@
 #include "one_line.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <initializer_list>
 #include <limits>
 #include <set>
@@ -89,35 +90,119 @@ void check_known_fields(const json &object, const std::string &path,
     }
 }
 
-json calibration_to_json(const std::array<Calibration, kRangeCount> &calibration) {
-    json ranges = json::array();
+// Writes JSON laid out as nlohmann's dump(2) lays it out, straight into one
+// string: the state is written at every change, and building a document first
+// would cost more than all else a write does but its syncs.
+class JsonWriter {
+public:
+    void open(char bracket) {
+        text_ += bracket;
+        first_ = true;
+        ++depth_;
+    }
+    void close(char bracket) {
+        --depth_;
+        if (!first_) {
+            new_line();
+        }
+        text_ += bracket;
+        first_ = false;
+    }
+    // Starts the next member of an object, or with key == nullptr, of a list.
+    void next(const char *key = nullptr) {
+        if (!first_) {
+            text_ += ',';
+        }
+        new_line();
+        first_ = false;
+        if (key != nullptr) {
+            text_ += '"';
+            text_ += key;
+            text_ += "\": ";
+        }
+    }
+    void integer(long long value) { text_ += std::to_string(value); }
+    // As a double, so it reads back as exactly this float; shortest, not in
+    // exponent form, and with a point, as a value with a fraction is shown.
+    void real(float value) {
+        char digits[400];
+        const std::to_chars_result end = std::to_chars(
+            digits, digits + sizeof digits, static_cast<double>(value), std::chars_format::fixed);
+        text_.append(digits, end.ptr);
+        if (std::string_view(digits, static_cast<std::size_t>(end.ptr - digits)).find('.') ==
+            std::string_view::npos) {
+            text_ += ".0";
+        }
+    }
+    void text(const std::string &value) {
+        text_ += '"';
+        text_ += value;
+        text_ += '"';
+    }
+    std::string finish() { return std::move(text_) + "\n"; }
+
+private:
+    void new_line() {
+        text_ += '\n';
+        text_.append(2 * static_cast<std::size_t>(depth_), ' ');
+    }
+
+    std::string text_;
+    bool first_ = true;
+    int depth_ = 0;
+};
+
+void write_calibration(JsonWriter &out, const std::array<Calibration, kRangeCount> &calibration) {
+    out.open('[');
     for (std::size_t range = 0; range < calibration.size(); ++range) {
-        ranges.push_back({{"range", range},
-                          {"gain", calibration[range].gain},
-                          {"offset", calibration[range].offset}});
+        out.next();
+        out.open('{');
+        out.next("range");
+        out.integer(static_cast<long long>(range));
+        out.next("gain");
+        out.integer(calibration[range].gain);
+        out.next("offset");
+        out.integer(calibration[range].offset);
+        out.close('}');
     }
-    return ranges;
+    out.close(']');
 }
 
-json channel_to_json(std::size_t index, const Channel &channel) {
-    return {{"channel", index},
-            {"range", channel.range},
-            {"output", channel.output},
-            {"power_on_range", channel.power_on_range},
-            {"power_on_value", channel.power_on_value},
-            {"calibration", calibration_to_json(channel.calibration)}};
+void write_channel(JsonWriter &out, std::size_t index, const Channel &channel) {
+    out.open('{');
+    out.next("channel");
+    out.integer(static_cast<long long>(index));
+    out.next("range");
+    out.integer(channel.range);
+    out.next("output");
+    out.real(channel.output);
+    out.next("power_on_range");
+    out.integer(channel.power_on_range);
+    out.next("power_on_value");
+    out.real(channel.power_on_value);
+    out.next("calibration");
+    write_calibration(out, channel.calibration);
+    out.close('}');
 }
 
-json module_to_json(std::size_t slot, const Module &module) {
-    json channels = json::array();
+void write_module(JsonWriter &out, std::size_t slot, const Module &module) {
+    out.open('{');
+    out.next("slot");
+    out.integer(static_cast<long long>(slot));
+    out.next("module");
+    out.text(module_name(module.kind));
+    out.next("firmware");
+    out.integer(module.firmware);
+    out.next("power_on_mode");
+    out.integer(module.power_on_mode);
+    out.next("channels");
+    out.open('[');
     for (std::size_t index = 0; index < module.channels.size(); ++index) {
-        channels.push_back(channel_to_json(index, module.channels[index]));
+        out.next();
+        write_channel(out, index, module.channels[index]);
     }
-    return {{"slot", slot},
-            {"module", module_name(module.kind)},
-            {"firmware", module.firmware},
-            {"power_on_mode", module.power_on_mode},
-            {"channels", channels}};
+    out.close(']');
+    out.close('}');
 }
 
 std::array<Calibration, kRangeCount> calibration_from_json(const json &list,
@@ -193,16 +278,6 @@ Module module_from_json(const json &object, const std::string &path) {
 
 } // namespace
 
-json backplane_to_json(const Backplane &backplane) {
-    json slots = json::array();
-    for (std::size_t slot = 0; slot < backplane.slots.size(); ++slot) {
-        if (backplane.slots[slot]) {
-            slots.push_back(module_to_json(slot, *backplane.slots[slot]));
-        }
-    }
-    return {{"slots", slots}};
-}
-
 Backplane backplane_from_json(const json &document) {
     check_known_fields(document, "", {"slots"});
     Backplane backplane;
@@ -220,7 +295,19 @@ Backplane backplane_from_json(const json &document) {
 }
 
 std::string format_backplane(const Backplane &backplane) {
-    return backplane_to_json(backplane).dump(2) + "\n";
+    JsonWriter out;
+    out.open('{');
+    out.next("slots");
+    out.open('[');
+    for (std::size_t slot = 0; slot < backplane.slots.size(); ++slot) {
+        if (backplane.slots[slot]) {
+            out.next();
+            write_module(out, slot, *backplane.slots[slot]);
+        }
+    }
+    out.close(']');
+    out.close('}');
+    return out.finish();
 }
 
 Backplane parse_backplane(std::string_view text) {

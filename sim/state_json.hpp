@@ -16,14 +16,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// {"slots": [{"slot": 0, "module": "ZM-4710", "firmware": 3, "power_on_mode": 1,
-//   "channels": [{"channel": 0, "range": 0, "output": 0.0, "power_on_range": 0,
-//   "power_on_value": 0.0, "calibration": [{"range": 0, "gain": 32468, "offset": -15},
-//   ...]}, ...]}, ...]}, listing only the occupied slots.
-nlohmann::ordered_json backplane_to_json(const Backplane &backplane);
 // Throws StateError naming the first field that is missing or out of bounds.
 Backplane backplane_from_json(const nlohmann::ordered_json &document);
 
+// {"slots": [{"slot": 0, "module": "ZM-4710", "firmware": 3, "power_on_mode": 1,
+//   "channels": [{"channel": 0, "range": 0, "output": 0.0, "power_on_range": 0,
+//   "power_on_value": 0.0, "calibration": [{"range": 0, "gain": 32468, "offset": -15},
+//   ...]}, ...]}, ...]}, listing only the occupied slots, indented by two.
 std::string format_backplane(const Backplane &backplane);
 // Throws StateError when text is not JSON or not a backplane.
 Backplane parse_backplane(std::string_view text);

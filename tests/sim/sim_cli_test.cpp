@@ -265,10 +265,12 @@ TEST_F(SimCli, EveryMessageIsOneLineWithControlCharactersEscapedAndQuotesCut) {
     expect_refused({"show"}, 1, "...");
     EXPECT_LT(run({"show"}).errors.size(), 300u);
 
+#ifndef _WIN32 // where a file name may hold a line end
     const std::filesystem::path odd = directory.path() / "new\nline.json";
     write_text_file(odd, "not json");
     expect_refused({"--state", odd.string(), "show"}, 1,
                    (directory.path() / "new\\nline.json").string() + " is not a backplane state");
+#endif
 }
 
 // An output stream that can take nothing, as a full disk.

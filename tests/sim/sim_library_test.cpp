@@ -4,6 +4,7 @@
 #include "backplane.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
+#include "state_json.hpp"
 
 #include <gtest/gtest.h>
 
@@ -122,6 +123,26 @@ TEST_F(SimulatedLibrary, RefusesAModuleTakenOutAfterItsInit) {
     arrange(Backplane{});
     EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
     EXPECT_FALSE(state_file.load().slots[0].has_value());
+}
+
+TEST_F(SimulatedLibrary, SeesAnotherProgramsChangeAtTheVeryNextCall) {
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    short firmware = 0;
+    // Changes faster than the clock that stamps files ticks, each a new file.
+    for (std::int16_t version = 1; version <= 200; ++version) {
+        state_file.update([&](Backplane &backplane) {
+            backplane.slots[0]->firmware = version;
+            return true;
+        });
+        ASSERT_EQ(zmod4710_GetFirmwareVersion(0, &firmware), 0);
+        ASSERT_EQ(firmware, version);
+    }
+    // And a change made in place, as an editor may save it.
+    Backplane edited = state_file.load();
+    edited.slots[0]->firmware = 12345;
+    write_text_file(state_path, format_backplane(edited));
+    ASSERT_EQ(zmod4710_GetFirmwareVersion(0, &firmware), 0);
+    EXPECT_EQ(firmware, 12345);
 }
 
 TEST_F(SimulatedLibrary, ReportsAnUnreadableStateOnceAndLeavesTheFileAsItWas) {

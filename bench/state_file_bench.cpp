@@ -1,0 +1,188 @@
+// What a call of the simulated module costs, beside what it must cost at least,
+// measured side by side on one state file:
+//
+//   - a read (zmod4710_ReadAO_GainOffset) beside one stat() of the state file,
+//     which is all a read needs while the file is unchanged;
+//   - a write (zmod4710_WriteAO) beside a bare replace of the same bytes under
+//     the same kind of lock with the same two syncs (the new file and its folder).
+//
+// The rounds interleave the measurements, each write beside a floor's, so that
+// whatever else the machine does falls on both alike; the medians of the rounds
+// are shown.
+//
+//   zmod4710_bench [--rounds N] [--reads N] [--writes N] [FOLDER]
+//
+// FOLDER holds the state file for the run (default: a new folder in the current
+// one, removed afterwards); put it on the disk to be measured, not on a tmpfs.
+#include "zmod4710.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Settings {
+    int rounds = 7;
+    int reads = 2000;
+    int writes = 40;
+    std::filesystem::path folder;
+};
+
+[[noreturn]] void stop(const std::string &message) {
+    std::fprintf(stderr, "zmod4710_bench: %s\n", message.c_str());
+    std::exit(1);
+}
+
+int count_argument(const char *text) {
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || value < 1 || value > 1000000) {
+        stop(std::string("expected a count from 1 to 1000000, got ") + text);
+    }
+    return static_cast<int>(value);
+}
+
+Settings settings_from(int argc, char **argv) {
+    Settings settings;
+    for (int at = 1; at < argc; ++at) {
+        const std::string argument = argv[at];
+        if ((argument == "--rounds" || argument == "--reads" || argument == "--writes") &&
+            at + 1 < argc) {
+            const int count = count_argument(argv[++at]);
+            (argument == "--rounds"  ? settings.rounds
+             : argument == "--reads" ? settings.reads
+                                     : settings.writes) = count;
+        } else if (argument.rfind("--", 0) != 0 && settings.folder.empty()) {
+            settings.folder = argument;
+        } else {
+            stop("usage: zmod4710_bench [--rounds N] [--reads N] [--writes N] [FOLDER]");
+        }
+    }
+    return settings;
+}
+
+// Microseconds per call of operation, made count times.
+template <class Operation> double microseconds_each(int count, Operation operation) {
+    const Clock::time_point start = Clock::now();
+    for (int call = 0; call < count; ++call) {
+        operation(call);
+    }
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / count;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::string file_contents(const std::filesystem::path &path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+// The least a durable, atomic write under a lock can do: lock, write a new file
+// in full, sync it, rename it over the old one, sync the folder, unlock.
+void bare_locked_synced_replace(const std::filesystem::path &folder, const std::string &name,
+                                const std::string &contents) {
+    const int lock =
+        ::open((folder / (name + ".floor.lock")).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    const std::filesystem::path temporary = folder / ("." + name + ".floor.tmp");
+    const std::filesystem::path target = folder / (name + ".floor");
+    if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+        stop("cannot lock the floor's lock");
+    }
+    const int file =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0 ||
+        ::write(file, contents.data(), contents.size()) != static_cast<ssize_t>(contents.size()) ||
+        ::fsync(file) != 0 || ::close(file) != 0 ||
+        ::rename(temporary.c_str(), target.c_str()) != 0) {
+        stop("cannot replace " + target.string());
+    }
+    const int synced = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::fsync(synced);
+    ::close(synced);
+    ::close(lock);
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    Settings settings = settings_from(argc, argv);
+    const bool own_folder = settings.folder.empty();
+    if (own_folder) {
+        char name[] = "zmod4710-bench-XXXXXX";
+        if (::mkdtemp(name) == nullptr) {
+            stop("cannot make a folder in the current one");
+        }
+        settings.folder = std::filesystem::absolute(name);
+    }
+    const std::filesystem::path state = settings.folder / "backplane.json";
+    ::setenv("ZMOD4710_SIM_STATE", state.c_str(), 1);
+    if (zmod4710_Init(0) != 0 || zmod4710_WriteAO(0, 0, 1, 1.0f) != 0) {
+        stop("the simulated module does not answer in " + state.string());
+    }
+    const std::string contents = file_contents(state);
+
+    std::vector<double> reads, stats, writes, floors;
+    for (int round = 0; round < settings.rounds; ++round) {
+        unsigned short gain = 0;
+        short offset = 0;
+        reads.push_back(microseconds_each(settings.reads, [&](int call) {
+            if (zmod4710_ReadAO_GainOffset(0, call % 8, 1, &gain, &offset) != 0) {
+                stop("a read was refused");
+            }
+        }));
+        struct stat status {};
+        stats.push_back(microseconds_each(settings.reads, [&](int) {
+            if (::stat(state.c_str(), &status) != 0) {
+                stop("cannot stat " + state.string());
+            }
+        }));
+        // Each write beside its floor, as the disk's pace drifts.
+        double write_total = 0, floor_total = 0;
+        for (int call = 0; call < settings.writes; ++call) {
+            write_total += microseconds_each(1, [&](int) {
+                if (zmod4710_WriteAO(0, call % 8, 1, static_cast<float>(call % 10)) != 0) {
+                    stop("a write was refused");
+                }
+            });
+            floor_total += microseconds_each(1, [&](int) {
+                bare_locked_synced_replace(settings.folder, "backplane.json", contents);
+            });
+        }
+        writes.push_back(write_total / settings.writes);
+        floors.push_back(floor_total / settings.writes);
+    }
+
+    const double read = median(reads), stat_floor = median(stats);
+    const double write = median(writes), write_floor = median(floors);
+    std::printf("State file %s, %zu bytes; medians of %d rounds of %d reads and %d writes\n",
+                state.c_str(), contents.size(), settings.rounds, settings.reads, settings.writes);
+    std::printf("read  (zmod4710_ReadAO_GainOffset) %9.2f us   stat() of the state file %9.2f us"
+                "   ratio %5.2f\n",
+                read, stat_floor, read / stat_floor);
+    std::printf("write (zmod4710_WriteAO)           %9.2f us   bare locked, synced replace %6.2f us"
+                "   ratio %5.2f\n",
+                write, write_floor, write / write_floor);
+    if (own_folder) {
+        std::filesystem::remove_all(settings.folder);
+    }
+    return 0;
+}
