@@ -1,8 +1,60 @@
+# What `cmake --install` puts in place in a build of everything: the tools,
+# zmod4710-sim, and the simulated module as a kit for one's own programs (the
+# library, its headers, a CMake package, a pkg-config file, manual pages).
+# `cpack -G DEB` packs the same as a Debian package.
+include(CMakePackageConfigHelpers)
+
+set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zmod4710)
+set(pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
 install(TARGETS ao_power_on ao_basic_info zmod4710-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(NOT ZMOD4710_LIBRARY)
-    install(TARGETS zmod4710
-            RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-            LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-            ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-endif()
-install(FILES kit/zmod4710.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(TARGETS zmod4710 EXPORT zmod4710-targets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES kit/zmod4710.h sim/include/zmod4710_sim.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+# find_package(zmod4710 CONFIG) gives zmod4710::zmod4710. Every path in these
+# files is relative to where they lie, so the installed folder can be moved.
+install(EXPORT zmod4710-targets NAMESPACE zmod4710:: DESTINATION ${package_dir})
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zmod4710Config.cmake.in
+                              ${PROJECT_BINARY_DIR}/zmod4710Config.cmake
+                              INSTALL_DESTINATION ${package_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/zmod4710ConfigVersion.cmake
+                                 VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/zmod4710Config.cmake
+              ${PROJECT_BINARY_DIR}/zmod4710ConfigVersion.cmake
+        DESTINATION ${package_dir})
+
+# pkg-config finds the prefix from where the file lies (${pcfiledir}), for the
+# same reason.
+file(RELATIVE_PATH pkgconfig_to_prefix /prefix/${pkgconfig_dir} /prefix)
+string(REGEX REPLACE "/$" "" pkgconfig_to_prefix "${pkgconfig_to_prefix}")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zmod4710.pc.in ${PROJECT_BINARY_DIR}/zmod4710.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/zmod4710.pc DESTINATION ${pkgconfig_dir})
+
+install(FILES docs/ao_power_on.1 docs/ao_basic_info.1 docs/zmod4710-sim.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES docs/zmod4710.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+
+# One package, zmod4710-sim, installed under /usr: the tools find the library in
+# lib/ beside bin/, where their RUNPATH looks.
+set(CPACK_PACKAGE_NAME zmod4710-sim)
+set(CPACK_PACKAGE_VENDOR "zmod4710 tools")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Simulated ZM-4710 analog-output module, its library and console tools")
+set(CPACK_PACKAGE_DESCRIPTION
+    "The ZM-4710 and ZM-4704 analog-output modules' library (libzmod4710.so) as a \
+simulation whose backplane lives in a state file, zmod4710-sim to see and change it, the \
+console tools ao_power_on and ao_basic_info, and what programs of one's own need to build \
+against the library: headers, a CMake package, a pkg-config file and manual pages.")
+set(CPACK_PACKAGE_CONTACT "zmod4710 tools <zmod4710-tools@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION devel)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
+set(CPACK_SOURCE_GENERATOR "")
+include(CPack)

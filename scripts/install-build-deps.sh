@@ -9,7 +9,7 @@
 set -eu
 
 packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev
-clang-format clang-tidy cppcheck"
+clang-format clang-tidy cppcheck dpkg-dev pkgconf groff-base"
 if [ "${1:-}" = "--all" ]; then
     # Both cross builds build GoogleTest from Debian's sources (googletest).
     packages="$packages clang libclang-rt-14-dev

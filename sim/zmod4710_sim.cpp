@@ -1,10 +1,7 @@
 // The module library, simulated: the zmod4710_* functions working on the
 // backplane in the state file, so what one program writes the next one finds.
-//
-// Results: 0 for success, kBadArgument for a slot, channel, range, mode or value
-// the module would not take, kNoModule for a slot without a module that Init
-// accepted, kStateProblem when the state file cannot be read, parsed or written.
-// A failed call changes nothing.
+// Its results are named in zmod4710_sim.h; a failed call changes nothing.
+#include "zmod4710_sim.h"
 #include "zmod4710.h"
 
 #include "backplane.hpp"
@@ -23,13 +20,13 @@ using namespace zmod4710_sim;
 
 namespace {
 
-constexpr int kOk = 0;
-constexpr int kBadArgument = -1;
-constexpr int kNoModule = -2;
-constexpr int kStateProblem = -3;
+constexpr int kOk = ZMOD4710_SIM_OK;
+constexpr int kBadArgument = ZMOD4710_SIM_BAD_ARGUMENT;
+constexpr int kNoModule = ZMOD4710_SIM_NO_MODULE;
+constexpr int kStateProblem = ZMOD4710_SIM_STATE_PROBLEM;
 
-constexpr int kLibraryVersion = 0x0100;
-constexpr char kLibraryDate[] = "2026-12-08";
+constexpr int kLibraryVersion = ZMOD4710_SIM_LIB_VERSION;
+constexpr char kLibraryDate[] = ZMOD4710_SIM_LIB_DATE;
 static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
 
 // Which slots' Init has succeeded in this process.

@@ -1,0 +1,57 @@
+#!/bin/sh
+# The kit as its users take it: installed from this build, moved elsewhere, then
+# examples/drive_channel.c built out of tree against it with find_package and
+# with pkg-config, each run against a simulated module of its own and checked by
+# what `zmod4710-sim show --json` shows afterwards.
+#
+#   example-against-installed-kit.sh BUILD_DIR SOURCE_DIR WORK_DIR
+set -eu
+build=$1 source=$2 work=$3
+rm -rf "$work"
+mkdir -p "$work"
+cmake --install "$build" --prefix "$work/installed" > "$work/install.log"
+mv "$work/installed" "$work/moved"
+kit=$work/moved
+libdir=$(dirname "$(find "$kit" -name 'libzmod4710.so' | head -n 1)")
+
+# Runs the example built as $1 on a backplane of its own, whose module is in
+# slot 3, and checks what it printed and what the module then holds.
+check_example() {
+    state=$work/state-$(basename "$1")/backplane.json
+    ZMOD4710_SIM_STATE=$state "$kit/bin/zmod4710-sim" insert 3 > /dev/null
+    ZMOD4710_SIM_STATE=$state "$kit/bin/zmod4710-sim" remove 0 > /dev/null
+    printed=$(ZMOD4710_SIM_STATE=$state LD_LIBRARY_PATH=$libdir "$1")
+    expected="slot 3 channel 0: 12 mA, gain 32632, offset 13"
+    if [ "$printed" != "$expected" ]; then
+        echo "$1 printed: $printed; expected: $expected" >&2
+        exit 1
+    fi
+    shown=$(ZMOD4710_SIM_STATE=$state "$kit/bin/zmod4710-sim" show --json | tr -d ' \n')
+    case $shown in
+    '{"slots":[{"slot":3,"module":"ZM-4710","firmware":3,"power_on_mode":1,"channels":[{"channel":0,"range":4,"output":12.0,"power_on_range":0,"power_on_value":0.0,'*) ;;
+    *)
+        echo "$1: the module does not hold 12 mA in range 4 on channel 0: $shown" >&2
+        exit 1
+        ;;
+    esac
+    # A refusal is told: no module anywhere.
+    ZMOD4710_SIM_STATE=$state "$kit/bin/zmod4710-sim" remove 3 > /dev/null
+    if ZMOD4710_SIM_STATE=$state LD_LIBRARY_PATH=$libdir "$1" 2> "$work/refused.txt"; then
+        echo "$1 succeeded without a module" >&2
+        exit 1
+    fi
+    grep -q "no analog-output module" "$work/refused.txt"
+}
+
+cmake -S "$source/examples" -B "$work/with-cmake" -DCMAKE_PREFIX_PATH="$kit" \
+    -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" > "$work/configure.log"
+cmake --build "$work/with-cmake" > "$work/build.log"
+check_example "$work/with-cmake/drive_channel"
+
+PKG_CONFIG_PATH=$libdir/pkgconfig
+export PKG_CONFIG_PATH
+# shellcheck disable=SC2046 # the flags are words
+cc -Wall -Wextra -Werror -o "$work/with-pkg-config" "$source/examples/drive_channel.c" \
+    $(pkg-config --cflags --libs zmod4710)
+check_example "$work/with-pkg-config"
+echo "the example builds with find_package and with pkg-config against the moved kit, and runs"
