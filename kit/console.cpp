@@ -24,10 +24,23 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int skip_blanks(std::FILE *in) {
-    int c = std::fgetc(in);
+// The next character typed, without the line feed of a "\r\n" whose carriage
+// return a key wait took.
+int next_char(Console &console) {
+    int c = std::fgetc(console.in);
+    if (console.after_carriage_return) {
+        console.after_carriage_return = false;
+        if (c == '\n') {
+            c = std::fgetc(console.in);
+        }
+    }
+    return c;
+}
+
+int skip_blanks(Console &console) {
+    int c = next_char(console);
     while (is_blank(c)) {
-        c = std::fgetc(in);
+        c = next_char(console);
     }
     return c;
 }
@@ -47,7 +60,7 @@ bool read_word(Console &console, char (&word)[kMaxAnswerLength + 1]) {
     if (!flush_output(console)) {
         return false;
     }
-    int c = skip_blanks(console.in);
+    int c = skip_blanks(console);
     int length = 0;
     while (c != EOF && !is_blank(c)) {
         if (length == kMaxAnswerLength || c == '\0') {
@@ -144,7 +157,7 @@ Console standard_console() {
     // sees, instead of ending the tool with a signal.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    Console console = {stdin, stdout};
+    Console console = {stdin, stdout, false};
     return console;
 }
 
@@ -162,7 +175,7 @@ bool read_char_answer(Console &console, char &answer) {
     if (!flush_output(console)) {
         return false;
     }
-    const int c = skip_blanks(console.in);
+    const int c = skip_blanks(console);
     if (c == EOF) {
         return false;
     }
@@ -174,14 +187,9 @@ void wait_for_key(Console &console) {
     if (!flush_output(console)) {
         return;
     }
-    // A carriage return and the line feed after it are one line end, as a console
-    // or serial line that does not translate them sends it.
-    if (std::fgetc(console.in) == '\r') {
-        const int next = std::fgetc(console.in);
-        if (next != '\n' && next != EOF) {
-            std::ungetc(next, console.in);
-        }
-    }
+    // A console or serial line that does not translate line ends sends "\r\n" or
+    // a bare "\r": either is one key, and the wait must not read past it.
+    console.after_carriage_return = next_char(console) == '\r';
 }
 
 void report_invalid_input(Console &console) {

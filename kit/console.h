@@ -11,9 +11,12 @@
 
 #include <cstdio>
 
+// Made as {in, out}: the reading state that follows starts as zero.
 struct Console {
     std::FILE *in;
     std::FILE *out;
+    // A key wait ended on a carriage return: a line feed read next is its own.
+    bool after_carriage_return;
 };
 
 // The process's own console, standard input and output.
@@ -27,8 +30,10 @@ bool read_float_answer(Console &console, float &value);
 // The next character that is not white space; the rest of its line stays unread.
 bool read_char_answer(Console &console, char &answer);
 
-// Reads one character and discards it, a line end sent as "\r\n" counting as one;
-// returns at once at the end of input.
+// Reads one character and discards it, and returns at once, at the end of input
+// too. A line end is one key whether it is sent as "\n", "\r\n" or a bare "\r":
+// after a carriage return the next read drops one line feed that comes first,
+// rather than this one waiting to see whether one comes.
 void wait_for_key(Console &console);
 
 void report_invalid_input(Console &console);

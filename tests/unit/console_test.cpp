@@ -10,6 +10,11 @@
 #include <climits>
 #include <optional>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 std::optional<int> int_answer(const std::string &input) {
@@ -125,14 +130,38 @@ TEST(WaitForKey, TakesExactlyOneCharacterAndReturnsAtTheEndOfInput) {
     EXPECT_EQ(empty.unread_input(), "");
 }
 
-TEST(WaitForKey, TakesACarriageReturnAndItsLineFeedAsOneKey) {
-    MemoryConsole line_end("\r\nx");
-    wait_for_key(line_end.console());
-    EXPECT_EQ(line_end.unread_input(), "x");
-
-    MemoryConsole lone_return("\rx");
-    wait_for_key(lone_return.console());
-    EXPECT_EQ(lone_return.unread_input(), "x");
+TEST(WaitForKey, TakesEachKindOfLineEndAsOneKey) {
+    for (const std::string line_end : {"\n", "\r\n", "\r"}) {
+        // The answer's own line end, then the one key the user presses.
+        MemoryConsole memory("4" + line_end + line_end + "x 5" + line_end);
+        int answer = 0;
+        ASSERT_TRUE(read_int_answer(memory.console(), answer));
+        wait_for_key(memory.console());
+        wait_for_key(memory.console());
+        char next = 0;
+        ASSERT_TRUE(read_char_answer(memory.console(), next));
+        EXPECT_EQ(next, 'x') << testing::PrintToString(line_end);
+        ASSERT_TRUE(read_int_answer(memory.console(), answer));
+        EXPECT_EQ(answer, 5);
+    }
 }
+
+#ifndef _WIN32
+// A console that holds only what was typed so far, as a terminal does: reading
+// past it would wait for the user.
+TEST(WaitForKey, ReadsNothingPastACarriageReturn) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
+    ASSERT_EQ(write(ends[1], "\r", 1), 1);
+    Console console{};
+    console.in = fdopen(ends[0], "r");
+    console.out = stdout;
+    wait_for_key(console);
+    EXPECT_FALSE(std::ferror(console.in)) << "it read on and would have waited for a second key";
+    std::fclose(console.in);
+    close(ends[1]);
+}
+#endif
 
 } // namespace

@@ -29,5 +29,5 @@ public:
     std::string unread_input();
 
 private:
-    Console console_;
+    Console console_{};
 };
