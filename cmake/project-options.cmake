@@ -19,11 +19,11 @@ set(ZMOD4710_VENDOR_HEADER "" CACHE FILEPATH
     "The module library's own header: when set, the build checks kit/zmod4710.h against it")
 
 # The controller's compiler (Visual Studio 2008 for a Windows CE SDK) builds the
-# tools without run-time type information or exception handling, which CMake's
-# default flags turn on, and with the C run time linked in, so that a tool is one
-# file beside the module library.
+# tools without exception handling, which CMake's default flags turn on, and with
+# the C run time linked in, so that a tool is one file beside the module library.
+# (Run-time type information is turned off below: CMake's flags no longer hold /GR.)
 if(ZMOD4710_LIBRARY AND MSVC)
-    string(REGEX REPLACE "(^| )/(GR|EHsc|EHs|EHa)( |$)" " " CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS}")
+    string(REGEX REPLACE "(^| )/(EHsc|EHs|EHa)( |$)" " " CMAKE_CXX_FLAGS "${CMAKE_CXX_FLAGS}")
     set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 endif()
 
@@ -58,10 +58,14 @@ function(zmod4710_tool target)
     if(ZMOD4710_STATIC_CXX_RUNTIME AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
         target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc)
     endif()
-    # On Windows CE, main is entered through mainACRTStartup; said here, because the
-    # generators pick wmainCRTStartup when UNICODE is defined.
-    target_link_options(${target} PRIVATE
-        $<$<AND:$<CXX_COMPILER_ID:MSVC>,$<PLATFORM_ID:WindowsCE>>:/ENTRY:mainACRTStartup>)
+    # On Windows CE, main is entered through mainACRTStartup, which CMake gives
+    # console programs of the Makefile and Ninja generators. A Visual Studio
+    # project chooses its own entry point, which could be the wide-character
+    # mainWCRTStartup when UNICODE is defined: there it is said on the program.
+    if(CMAKE_GENERATOR MATCHES "^Visual Studio")
+        target_link_options(${target} PRIVATE
+            $<$<AND:$<CXX_COMPILER_ID:MSVC>,$<PLATFORM_ID:WindowsCE>>:/ENTRY:mainACRTStartup>)
+    endif()
     if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
         # RUNPATH rather than RPATH, so LD_LIBRARY_PATH can put another module library in place.
         target_link_options(${target} PRIVATE

@@ -3,16 +3,16 @@
 # is missing. Installing needs root; with everything present it needs nothing.
 #
 #   install-build-deps.sh        the native build, its tests and static analysis
-#   install-build-deps.sh --all  also the fuzz targets (clang and its libFuzzer),
+#   install-build-deps.sh --all  also the fuzz targets (clang's libFuzzer),
 #                                the Windows build and wine to run it, and the
 #                                32-bit ARM build and qemu-arm to run it
 set -eu
 
 packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev
-clang-format clang-tidy cppcheck dpkg-dev pkgconf groff-base"
+clang-format clang-tidy cppcheck dpkg-dev pkgconf groff-base clang llvm"
 if [ "${1:-}" = "--all" ]; then
     # Both cross builds build GoogleTest from Debian's sources (googletest).
-    packages="$packages clang libclang-rt-14-dev
+    packages="$packages libclang-rt-14-dev
 g++-mingw-w64-x86-64 wine wine64 g++-arm-linux-gnueabihf qemu-user googletest"
 fi
 
