@@ -178,6 +178,7 @@ struct StateLocation::Platform {
     mutable Descriptor readable; // the folder opened to be listed and synced
 
     void walk(StateLocation::Purpose purpose);
+    void open_root(std::deque<std::string> &parts, std::filesystem::path &shown);
     void follow_link(const std::string &part, const std::filesystem::path &shown,
                      std::deque<std::string> &parts, int links);
     void take_file(const std::string &part, const std::filesystem::path &shown);
@@ -219,11 +220,7 @@ void StateLocation::Platform::walk(StateLocation::Purpose purpose) {
         // Part by part, the links on the way checked before they are followed.
         parts = parts_of(given);
         shown.clear();
-        if (parts.front() == "/") {
-            parts.pop_front();
-            shown = "/";
-        }
-        folder = Descriptor(::open(shown.empty() ? "." : "/", kFolderFlags));
+        folder = Descriptor(::open(".", kFolderFlags));
     }
     if (folder.get() < 0) {
         fail("open the folder of", given);
@@ -233,8 +230,7 @@ void StateLocation::Platform::walk(StateLocation::Purpose purpose) {
         std::string part = std::move(parts.front());
         parts.pop_front();
         if (part == "/") {
-            folder = Descriptor(::open("/", kFolderFlags));
-            shown = "/";
+            open_root(parts, shown);
         } else if (part.empty() || part == ".") {
             continue;
         } else if (parts.empty() && part != "..") {
@@ -270,6 +266,29 @@ void StateLocation::Platform::walk(StateLocation::Purpose purpose) {
         }
     }
     throw StateError("cannot use " + given.string() + " as the state: it names a folder");
+}
+
+// Opens the root for the parts that follow it. A folder right in it is opened by
+// its whole name at once, no link followed, which is the same with one call
+// fewer, and which an emulator that gives a program a root of its own (qemu's
+// -L) maps to the folder the path names.
+void StateLocation::Platform::open_root(std::deque<std::string> &parts,
+                                        std::filesystem::path &shown) {
+    shown = "/";
+    if (parts.size() > 1 && !parts.front().empty() && parts.front() != "." &&
+        parts.front() != "..") {
+        Descriptor first(::open(("/" + parts.front()).c_str(), kFolderFlags | O_NOFOLLOW));
+        if (first.get() >= 0) {
+            shown /= parts.front();
+            parts.pop_front();
+            folder = std::move(first);
+            return;
+        }
+    }
+    folder = Descriptor(::open("/", kFolderFlags));
+    if (folder.get() < 0) {
+        fail("open the folder", shown);
+    }
 }
 
 void StateLocation::Platform::examine_folder(const std::filesystem::path &shown) {
