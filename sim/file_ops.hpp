@@ -8,7 +8,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace zmod4710_sim {
 
@@ -63,9 +62,6 @@ public:
     StateLocation(const StateLocation &) = delete;
     StateLocation &operator=(const StateLocation &) = delete;
 
-    // The state file's path once its links are followed, for messages.
-    const std::filesystem::path &file_path() const;
-
     // The stamp of the state file, or nothing while there is none. Throws
     // StateError when it is not a regular file or not the user's to use.
     std::optional<FileStamp> stamp() const;
@@ -96,7 +92,7 @@ public:
     // a name no one can predict, never through a link, readable by the user
     // alone until it takes the state's mode just before the rename; it is removed
     // when the write fails. Throws StateError.
-    FileSnapshot replace(std::string_view contents) const;
+    FileSnapshot replace(std::string contents) const;
 
     struct Platform;
 

@@ -199,6 +199,13 @@ struct StateLocation::Platform {
     }
     // The state file's status without following a link, or nothing.
     std::optional<struct stat> examine_file() const;
+    // What the state's name holds must be a regular file of the user's.
+    void check_file(const struct stat &file) const {
+        if (!S_ISREG(file.st_mode)) {
+            refuse_irregular_file(file_path);
+        }
+        check_entry(file, file_path);
+    }
     int readable_folder() const {
         if (readable.get() < 0) {
             readable = Descriptor(::openat(folder.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -349,11 +356,8 @@ void StateLocation::Platform::take_file(const std::string &part,
         return;
     }
     examine_folder(shown);
-    if (file_status && !S_ISREG(file_status->st_mode)) {
-        refuse_irregular_file(file_path);
-    }
     if (file_status) {
-        check_entry(*file_status, file_path);
+        check_file(*file_status);
     }
 }
 
@@ -391,10 +395,6 @@ StateLocation::StateLocation(const std::filesystem::path &path, Purpose purpose)
 
 StateLocation::~StateLocation() = default;
 
-const std::filesystem::path &StateLocation::file_path() const {
-    return platform_->file_path;
-}
-
 std::optional<FileStamp> StateLocation::stamp() const {
     const std::optional<struct stat> &file = platform_->file_status;
     return file ? std::optional<FileStamp>(stamp_from(*file)) : std::nullopt;
@@ -419,10 +419,7 @@ std::optional<FileSnapshot> StateLocation::read() const {
     if (::fstat(descriptor.get(), &file) != 0) {
         fail("examine", path);
     }
-    if (!S_ISREG(file.st_mode)) {
-        refuse_irregular_file(path);
-    }
-    platform_->check_entry(file, path);
+    platform_->check_file(file);
     std::string contents;
     char buffer[8192];
     for (;;) {
@@ -484,11 +481,8 @@ std::shared_ptr<void> StateLocation::lock() const {
     }
     // Another writer may have replaced the file meanwhile.
     place.file_status = place.examine_file();
-    if (place.file_status && !S_ISREG(place.file_status->st_mode)) {
-        refuse_irregular_file(place.file_path);
-    }
     if (place.file_status) {
-        place.check_entry(*place.file_status, place.file_path);
+        place.check_file(*place.file_status);
     }
     return hold(descriptor);
 }
@@ -519,7 +513,7 @@ void StateLocation::remove_leftover_temporaries() const {
     });
 }
 
-FileSnapshot StateLocation::replace(std::string_view contents) const {
+FileSnapshot StateLocation::replace(std::string contents) const {
     const Platform &place = *platform_;
     const std::optional<struct stat> &replaced = place.file_status;
     const mode_t mode = replaced ? replaced->st_mode & 0777 : new_file_mode();
@@ -573,7 +567,7 @@ FileSnapshot StateLocation::replace(std::string_view contents) const {
     }
     // Makes the rename survive a power loss.
     ::fsync(place.readable_folder());
-    return FileSnapshot{std::string(contents), stamp_from(written), hold(descriptor)};
+    return FileSnapshot{std::move(contents), stamp_from(written), hold(descriptor)};
 }
 
 std::optional<FileStamp> stamp_of(const std::filesystem::path &path) {

@@ -170,10 +170,6 @@ StateLocation::StateLocation(const std::filesystem::path &path, Purpose purpose)
 
 StateLocation::~StateLocation() = default;
 
-const std::filesystem::path &StateLocation::file_path() const {
-    return platform_->file_path;
-}
-
 // The system gives no cheap stamp that a replaced file could not share with the
 // one before it, so the state is read at every call.
 std::optional<FileStamp> StateLocation::stamp() const {
@@ -276,7 +272,7 @@ void StateLocation::remove_leftover_temporaries() const {
     FindClose(search);
 }
 
-FileSnapshot StateLocation::replace(std::string_view contents) const {
+FileSnapshot StateLocation::replace(std::string contents) const {
     const std::filesystem::path &path = platform_->file_path;
     // Made anew (CREATE_NEW) under a name no one can predict: never a file or link
     // that was there before. Removed again unless it is put in place.
@@ -318,7 +314,7 @@ FileSnapshot StateLocation::replace(std::string_view contents) const {
         if (MoveFileExW(temporary.c_str(), path.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             removal.placed = true;
-            return FileSnapshot{std::string(contents), FileStamp{}, nullptr};
+            return FileSnapshot{std::move(contents), FileStamp{}, nullptr};
         }
         const DWORD error = GetLastError();
         if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 200) {

@@ -411,12 +411,18 @@ TEST(StateFile, FollowsNoMoreLinksThanTheSystemWould) {
     EXPECT_TRUE(std::filesystem::is_symlink(link(40)));
 }
 
-TEST(StateFile, WaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivate) {
-    TemporaryDirectory directory;
-    const StateFile file(directory.path() / "backplane.json");
+// A state in directory that its owner alone may read and write.
+StateFile private_state(const TemporaryDirectory &directory) {
+    StateFile file(directory.path() / "backplane.json");
     file.store(factory_backplane());
     std::filesystem::permissions(file.path(), std::filesystem::perms::owner_read |
                                                   std::filesystem::perms::owner_write);
+    return file;
+}
+
+TEST(StateFile, WaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivate) {
+    TemporaryDirectory directory;
+    const StateFile file = private_state(directory);
     const std::filesystem::path lock = directory.path() / "backplane.json.lock";
     // Anyone who can open the lock can hold it: only those who may read the state.
     file.store(factory_backplane());
@@ -443,10 +449,7 @@ TEST(StateFile, WaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivat
 #ifdef __linux__
 TEST(StateFile, NobodyElseCanReadAPrivateStateWhileItIsWritten) {
     TemporaryDirectory directory;
-    const StateFile file(directory.path() / "backplane.json");
-    file.store(factory_backplane());
-    std::filesystem::permissions(file.path(), std::filesystem::perms::owner_read |
-                                                  std::filesystem::perms::owner_write);
+    const StateFile file = private_state(directory);
     // Each temporary file is looked at as soon as it is made.
     const int watch = ::inotify_init1(IN_CLOEXEC);
     ASSERT_GE(::inotify_add_watch(watch, directory.path().c_str(), IN_CREATE), 0);
