@@ -12,7 +12,7 @@ install(TARGETS zmod4710 EXPORT zmod4710-targets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES kit/zmod4710.h sim/include/zmod4710_sim.h
+install(FILES kit/zmod4710.h sim/library/include/zmod4710_sim.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # find_package(zmod4710 CONFIG) gives zmod4710::zmod4710. Every path in these

@@ -1,8 +1,8 @@
 // The simulated backplane's model and its JSON form: what the state file holds.
 #include "backplane.hpp"
-#include "file_ops.hpp"
 #include "state_file.hpp"
 #include "state_json.hpp"
+#include "storage.hpp"
 
 #include "test_environment.hpp"
 
@@ -437,7 +437,8 @@ TEST(StateFile, WaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivat
         ADD_FAILURE() << "a held lock was taken";
     } catch (const StateError &error) {
         EXPECT_EQ(std::string(error.what()),
-                  "cannot lock " + lock.string() + ": another program has held it for 10 seconds");
+                  "cannot lock " + lock.string() +
+                      ": waited 10 seconds, and another program still has it");
     }
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, std::chrono::seconds(10));

@@ -9,9 +9,6 @@
 
 namespace zmod4710_sim {
 
-// "ZM-4710", "ZM-4704" or "module of another kind"
-std::string module_label(ModuleKind kind);
-
 // Each occupied slot with its module, firmware and power-on mode, and a table of
 // its channels; with_calibration adds each channel's gain and offset in every range.
 std::string describe_backplane(const Backplane &backplane, bool with_calibration);

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "backplane.hpp"
-#include "file_ops.hpp"
+#include "storage.hpp"
 
 #include <filesystem>
 #include <functional>
@@ -36,9 +36,13 @@ public:
     // Reads, changes and writes back the backplane under an exclusive lock, so
     // that programs changing it at once lose no update. The folder is made at
     // the first write, private to its owner. A path that is a symbolic link is
-    // written through: its target is replaced and the link is kept. When change returns false, or
-    // the file cannot be read or parsed, the file is left as it was. Returns what change returned;
-    // throws StateError, also for a file its user may not write.
+    // written through: its target is replaced and the link is kept. When change
+    // returns false, or the file cannot be read or parsed, the file is left as
+    // it was. A write that would make the folder or the lock, or that its user
+    // may not make, first tries change on the backplane as it is, without the
+    // lock, so that a change refused there makes nothing; change may so be
+    // called twice, and what the last call made is written. Returns what change
+    // returned; throws StateError, also for a file its user may not write.
     bool update(const std::function<bool(Backplane &)> &change) const;
 
     // Puts backplane in place of whatever the file holds, parsable or not.
@@ -47,15 +51,23 @@ public:
 private:
     // What the file held when it was last read or written here.
     struct Kept {
-        FileStamp stamp;
+        Snapshot snapshot;
         std::shared_ptr<const Backplane> backplane;
-        std::shared_ptr<void> held;
     };
 
-    Backplane parse(const FileSnapshot &snapshot) const;
-    // The backplane in the file at location, from what is kept when it is the same.
-    Backplane read_at(const StateLocation &location) const;
-    void write_at(const StateLocation &location, Backplane backplane) const;
+    // The backplane in snapshot, kept for the next call: the one kept already
+    // when the bytes are the same, else parsed anew.
+    std::shared_ptr<const Backplane> keep(Snapshot snapshot) const;
+    // The place of the state for a write, its folder made; throws StateError
+    // when the user may not write it.
+    platform::Place place_to_write(platform::Place place) const;
+    // Replaces the state with backplane; previous is what it held, if anything.
+    // The state as it is under the lock, which the user must be able to write.
+    static std::optional<Snapshot> read_under_lock(platform::Place &place);
+    void write(const StateLock &lock, const platform::Place &place, Backplane backplane,
+               const std::optional<std::string> &previous) const;
+    // Throws StateError, naming the file, when contents are not a backplane.
+    Backplane parse(const std::string &contents) const;
 
     std::filesystem::path path_;
     mutable std::optional<Kept> kept_;

@@ -68,6 +68,19 @@ float value_member(const json &object, const std::string &parent, const std::str
                      range_name(range) + ")");
 }
 
+// "\"ZM-4710\", \"ZM-4704\" or \"other\""
+std::string quoted_module_names() {
+    const std::vector<std::string> names = module_names();
+    std::string text;
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        text += (index == 0                  ? ""
+                 : index + 1 == names.size() ? " or "
+                                             : ", ") +
+                ("\"" + names[index] + "\"");
+    }
+    return text;
+}
+
 const json &array_member(const json &object, const std::string &parent, const std::string &key) {
     const json &value = member(object, parent, key);
     if (!value.is_array()) {
@@ -254,8 +267,7 @@ Module module_from_json(const json &object, const std::string &path) {
     const std::optional<ModuleKind> kind =
         name.is_string() ? module_kind_named(name.get<std::string>()) : std::nullopt;
     if (!kind) {
-        throw StateError(field_path(path, "module") +
-                         ": expected \"ZM-4710\", \"ZM-4704\" or \"other\"");
+        throw StateError(field_path(path, "module") + ": expected " + quoted_module_names());
     }
     module.kind = *kind;
     module.firmware =

@@ -11,7 +11,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <new>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace zmod4710_sim {
 
@@ -29,7 +33,7 @@ struct Options {
     int slot = 0;
     int channel = 0;
     int range = 0;
-    std::string module = "ZM-4710";
+    std::string module = module_name(ModuleKind::zm4710);
     int firmware = kFactoryFirmware;
     bool replace = false;
     int gain = 0;
@@ -118,7 +122,7 @@ void add_insert(CLI::App &app, Options &options, Action &action) {
     CLI::App *insert = app.add_subcommand("insert", "Put a factory-fresh module in a slot");
     add_slot(*insert, options);
     insert->add_option("--module", options.module, "Kind of module (default ZM-4710)")
-        ->check(CLI::IsMember({"ZM-4710", "ZM-4704", "other"}));
+        ->check(CLI::IsMember(module_names()));
     insert->add_option("--firmware", options.firmware, "Firmware version, 0 to 32767 (default 3)")
         ->transform(decimal())
         ->check(CLI::Range(0, static_cast<int>(kMaxFirmware)));
@@ -207,30 +211,39 @@ void add_reset(CLI::App &app, Action &action) {
     });
 }
 
-void report(std::ostream &err, const std::string &message) {
-    err << kProgram << ": " << one_line(message) << "\n";
+// One line on err, starting with the program's name. Whatever the message,
+// something is said: when memory runs out, a line that needs none.
+void report(std::ostream &err, std::string_view message) noexcept {
+    try {
+        const std::string line = one_line(message);
+        err << kProgram << ": " << line << "\n";
+    } catch (...) {
+        err << kProgram << ": out of memory\n";
+    }
 }
 
-} // namespace
+// The command line's parser, with every command, filling options and action.
+std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
+    auto app = std::make_unique<CLI::App>(
+        "See and change the simulated ZM-4710 backplane that the tools talk to.", kProgram);
+    app->footer(kFooter);
+    app->fallthrough();
+    app->require_subcommand(1);
+    app->add_option("--state", options.state, "State file of the backplane")
+        ->type_name("FILE")
+        ->check(not_empty());
+    add_show(*app, options, action);
+    add_power_cycle(*app, action);
+    add_insert(*app, options, action);
+    add_remove(*app, options, action);
+    add_calibrate(*app, options, action);
+    add_reset(*app, action);
+    return app;
+}
 
-int run_sim_cli(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
-    Options options;
-    Action action;
-    CLI::App app("See and change the simulated ZM-4710 backplane that the tools talk to.",
-                 kProgram);
-    app.footer(kFooter);
-    app.fallthrough();
-    app.require_subcommand(1);
-    CLI::Option *state =
-        app.add_option("--state", options.state, "State file of the backplane")->type_name("FILE");
-    state->check(not_empty());
-    add_show(app, options, action);
-    add_power_cycle(app, action);
-    add_insert(app, options, action);
-    add_remove(app, options, action);
-    add_calibrate(app, options, action);
-    add_reset(app, action);
-
+// Parses the command line; a status to exit with when that is all there is to do.
+std::optional<int> parse(CLI::App &app, int argc, const char *const *argv, std::ostream &out,
+                         std::ostream &err) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp &help) {
@@ -242,28 +255,42 @@ int run_sim_cli(int argc, const char *const *argv, std::ostream &out, std::ostre
                         " (see " + kProgram + " --help)");
         return kUsage;
     }
+    return std::nullopt;
+}
 
-    try {
-        const StateFile file(state->count() == 0 ? default_state_path()
-                                                 : std::filesystem::path(options.state));
-        action(file, out);
-        // Output that could not be written is a failure, not something done.
-        if (!out.flush()) {
-            report(err, "cannot write the standard output");
-            return kRefused;
-        }
-    } catch (const StateError &error) {
-        report(err, error.what());
-        return kRefused;
-    } catch (const ChangeRefused &error) {
-        report(err, error.what());
-        return kRefused;
-    } catch (const std::exception &error) {
-        // Whatever else fails (the file system, memory) is reported the same way.
-        report(err, error.what());
+int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+    Options options;
+    Action action;
+    const std::unique_ptr<CLI::App> app = command_line(options, action);
+    if (const std::optional<int> status = parse(*app, argc, argv, out, err)) {
+        return *status;
+    }
+    const StateFile file(options.state.empty() ? default_state_path()
+                                               : std::filesystem::path(options.state));
+    action(file, out);
+    // Output that could not be written is a failure, not something done.
+    if (!out.flush()) {
+        report(err, "cannot write the standard output");
         return kRefused;
     }
     return kDone;
+}
+
+} // namespace
+
+int run_sim_cli(int argc, const char *const *argv, std::ostream &out, std::ostream &err) {
+    // Everything, the parser's set-up included, within reach of one line and exit 1:
+    // the state file or a change refused, the file system, memory running out.
+    try {
+        return run(argc, argv, out, err);
+    } catch (const std::bad_alloc &) {
+        report(err, "out of memory");
+    } catch (const std::exception &error) {
+        report(err, error.what());
+    } catch (...) {
+        report(err, "unexpected failure");
+    }
+    return kRefused;
 }
 
 } // namespace zmod4710_sim

@@ -2,19 +2,13 @@
 #pragma once
 
 #include "backplane.hpp"
+#include "state_error.hpp"
 
 #include <nlohmann/json.hpp>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace zmod4710_sim {
-
-// A state that cannot be read, parsed or written; the message says why.
-class StateError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // Throws StateError naming the first field that is missing or out of bounds.
 Backplane backplane_from_json(const nlohmann::ordered_json &document);

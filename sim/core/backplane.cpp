@@ -25,6 +25,21 @@ const Range &range_at(int range) {
     return kRanges.at(static_cast<std::size_t>(range));
 }
 
+constexpr ModuleKind kKinds[] = {ModuleKind::zm4710, ModuleKind::zm4704, ModuleKind::other};
+
+template <class SomeBackplane> auto analog_module_in(SomeBackplane &backplane, int slot) {
+    auto *module =
+        slot >= 0 && slot < kSlotCount ? &backplane.slots[static_cast<std::size_t>(slot)] : nullptr;
+    return module != nullptr && *module && is_analog_output_module((*module)->kind) ? &**module
+                                                                                    : nullptr;
+}
+
+template <class SomeModule> auto channel_in(SomeModule &module, int channel) {
+    return channel >= 0 && static_cast<std::size_t>(channel) < module.channels.size()
+               ? &module.channels[static_cast<std::size_t>(channel)]
+               : nullptr;
+}
+
 } // namespace
 
 bool operator==(const Calibration &a, const Calibration &b) {
@@ -95,12 +110,40 @@ std::string module_name(ModuleKind kind) {
 }
 
 std::optional<ModuleKind> module_kind_named(const std::string &name) {
-    for (ModuleKind kind : {ModuleKind::zm4710, ModuleKind::zm4704, ModuleKind::other}) {
+    for (ModuleKind kind : kKinds) {
         if (module_name(kind) == name) {
             return kind;
         }
     }
     return std::nullopt;
+}
+
+std::vector<std::string> module_names() {
+    std::vector<std::string> names;
+    for (ModuleKind kind : kKinds) {
+        names.push_back(module_name(kind));
+    }
+    return names;
+}
+
+std::string module_label(ModuleKind kind) {
+    return kind == ModuleKind::other ? "module of another kind" : module_name(kind);
+}
+
+Module *analog_module(Backplane &backplane, int slot) {
+    return analog_module_in(backplane, slot);
+}
+
+const Module *analog_module(const Backplane &backplane, int slot) {
+    return analog_module_in(backplane, slot);
+}
+
+Channel *channel_of(Module &module, int channel) {
+    return channel_in(module, channel);
+}
+
+const Channel *channel_of(const Module &module, int channel) {
+    return channel_in(module, channel);
 }
 
 Calibration factory_calibration(int channel, int range) {

@@ -15,23 +15,24 @@ std::optional<Module> &slot_at(Backplane &backplane, int slot) {
 }
 
 std::string described(const Module &module) {
-    return module.kind == ModuleKind::other ? "a module of another kind"
-                                            : "a " + module_name(module.kind);
+    return "a " + module_label(module.kind);
 }
 
 Channel &channel_at(Backplane &backplane, int slot, int channel) {
-    std::optional<Module> &module = slot_at(backplane, slot);
-    if (!module || !is_analog_output_module(module->kind)) {
+    const std::optional<Module> &occupant = slot_at(backplane, slot);
+    Module *module = analog_module(backplane, slot);
+    if (module == nullptr) {
         throw ChangeRefused("slot " + std::to_string(slot) + " holds " +
-                            (module ? described(*module) : "no module") +
+                            (occupant ? described(*occupant) : "no module") +
                             ", not an analog-output module");
     }
-    if (channel < 0 || static_cast<std::size_t>(channel) >= module->channels.size()) {
-        throw ChangeRefused("the " + module_name(module->kind) + " in slot " +
+    Channel *found = channel_of(*module, channel);
+    if (found == nullptr) {
+        throw ChangeRefused("the " + module_label(module->kind) + " in slot " +
                             std::to_string(slot) + " has channels 0 to " +
                             std::to_string(module->channels.size() - 1));
     }
-    return module->channels[static_cast<std::size_t>(channel)];
+    return *found;
 }
 
 } // namespace
@@ -39,8 +40,8 @@ Channel &channel_at(Backplane &backplane, int slot, int channel) {
 std::vector<ModulePowerUp> power_cycle(Backplane &backplane) {
     std::vector<ModulePowerUp> report;
     for (int slot = 0; slot < kSlotCount; ++slot) {
-        std::optional<Module> &module = backplane.slots[static_cast<std::size_t>(slot)];
-        if (!module || !is_analog_output_module(module->kind)) {
+        Module *module = analog_module(backplane, slot);
+        if (module == nullptr) {
             continue;
         }
         ModulePowerUp powered{slot, module->power_on_mode, {}};

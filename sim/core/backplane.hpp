@@ -70,8 +70,22 @@ float clamp_to_range(int range, float value);
 int channel_count(ModuleKind kind);
 // A ZM-4710 or ZM-4704: the kinds the module library drives.
 bool is_analog_output_module(ModuleKind kind);
+// "ZM-4710", "ZM-4704" or "other": the kind's name in the state file and on the
+// command line.
 std::string module_name(ModuleKind kind);
 std::optional<ModuleKind> module_kind_named(const std::string &name);
+// Every kind's name, in order.
+std::vector<std::string> module_names();
+// "ZM-4710", "ZM-4704" or "module of another kind", as people read it.
+std::string module_label(ModuleKind kind);
+
+// The analog-output module in slot, or nullptr when there is no such slot, or
+// it is empty or holds another kind of module.
+Module *analog_module(Backplane &backplane, int slot);
+const Module *analog_module(const Backplane &backplane, int slot);
+// The module's channel, or nullptr when it has none of that number.
+Channel *channel_of(Module &module, int channel);
+const Channel *channel_of(const Module &module, int channel);
 
 // A calibration as the factory would leave it: deterministic, different per channel.
 Calibration factory_calibration(int channel, int range);

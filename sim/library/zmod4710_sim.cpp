@@ -7,13 +7,13 @@
 #include "backplane.hpp"
 #include "one_line.hpp"
 #include "state_file.hpp"
-#include "state_json.hpp"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <optional>
 
 using namespace zmod4710_sim;
@@ -36,21 +36,30 @@ bool g_initialized[kSlotCount] = {};
 std::mutex g_calls;
 
 // Standard output belongs to the tools; problems go to standard error, once a run
-// so a scan of eight slots does not repeat the same complaint.
-void report_problem_once(const char *message) {
+// so a scan of eight slots does not repeat the same complaint. With no memory
+// left to escape the message, a line that needs none.
+void report_problem_once(const char *message) noexcept {
     static bool reported = false;
-    if (!reported) {
-        reported = true;
+    if (reported) {
+        return;
+    }
+    reported = true;
+    try {
         std::fprintf(stderr, "zmod4710 simulator: %s\n", one_line(message).c_str());
+    } catch (...) {
+        std::fputs("zmod4710 simulator: out of memory\n", stderr);
     }
 }
 
 // Runs an operation on the state, one at a time, turning every failure into a
-// result: no exception leaves the library.
-template <class Operation> int guarded(Operation operation) {
-    const std::lock_guard<std::mutex> one_at_a_time(g_calls);
+// result: no exception leaves the library, whatever it is (memory running out
+// too), since the C caller has no way to take one.
+template <class Operation> int guarded(Operation operation) noexcept {
     try {
+        const std::lock_guard<std::mutex> one_at_a_time(g_calls);
         return operation();
+    } catch (const std::bad_alloc &) {
+        report_problem_once("out of memory");
     } catch (const std::exception &error) {
         report_problem_once(error.what());
     } catch (...) {
@@ -78,12 +87,6 @@ bool is_initialized(int slot) {
     return is_slot(slot) && g_initialized[slot];
 }
 
-// The module in slot, when it is one that this library drives.
-template <class SomeBackplane> auto driven_module(SomeBackplane &backplane, int slot) {
-    auto &module = backplane.slots[static_cast<std::size_t>(slot)];
-    return module && is_analog_output_module(module->kind) ? &*module : nullptr;
-}
-
 // Applies change to the module in an initialized slot and stores the result;
 // change answers kOk to keep its change, anything else to drop it.
 template <class Change> int change_module(int slot, Change change) {
@@ -93,7 +96,7 @@ template <class Change> int change_module(int slot, Change change) {
         }
         int result = kOk;
         state_file().update([&](Backplane &backplane) {
-            Module *module = driven_module(backplane, slot);
+            Module *module = analog_module(backplane, slot);
             result = module != nullptr ? change(*module) : kNoModule;
             return result == kOk;
         });
@@ -108,10 +111,11 @@ int change_channel(int slot, int channel, short range, float value, Change chang
         return kBadArgument;
     }
     return change_module(slot, [&](Module &module) {
-        if (channel < 0 || static_cast<std::size_t>(channel) >= module.channels.size()) {
+        Channel *target = channel_of(module, channel);
+        if (target == nullptr) {
             return kBadArgument;
         }
-        change(module.channels[static_cast<std::size_t>(channel)], clamp_to_range(range, value));
+        change(*target, clamp_to_range(range, value));
         return kOk;
     });
 }
@@ -123,7 +127,7 @@ template <class Read> int read_module(int slot, Read read) {
             return kNoModule;
         }
         const std::shared_ptr<const Backplane> backplane = state_file().current();
-        const Module *module = driven_module(*backplane, slot);
+        const Module *module = analog_module(*backplane, slot);
         return module != nullptr ? read(*module) : kNoModule;
     });
 }
@@ -138,7 +142,7 @@ int zmod4710_Init(int slot) {
     }
     return guarded([&] {
         const std::shared_ptr<const Backplane> backplane = state_file().current();
-        g_initialized[slot] = driven_module(*backplane, slot) != nullptr;
+        g_initialized[slot] = analog_module(*backplane, slot) != nullptr;
         return g_initialized[slot] ? kOk : kNoModule;
     });
 }
@@ -173,11 +177,11 @@ int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned shor
         return kBadArgument;
     }
     return read_module(slot, [&](const Module &module) {
-        if (channel < 0 || static_cast<std::size_t>(channel) >= module.channels.size()) {
+        const Channel *source = channel_of(module, channel);
+        if (source == nullptr) {
             return kBadArgument;
         }
-        const Calibration &calibration = module.channels[static_cast<std::size_t>(channel)]
-                                             .calibration[static_cast<std::size_t>(range)];
+        const Calibration &calibration = source->calibration[static_cast<std::size_t>(range)];
         *gain = calibration.gain;
         *offset = calibration.offset;
         return kOk;

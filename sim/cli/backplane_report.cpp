@@ -81,10 +81,6 @@ std::string describe_module(int slot, const Module &module, bool with_calibratio
 
 } // namespace
 
-std::string module_label(ModuleKind kind) {
-    return kind == ModuleKind::other ? "module of another kind" : module_name(kind);
-}
-
 std::string describe_backplane(const Backplane &backplane, bool with_calibration) {
     std::string text;
     for (int slot = 0; slot < kSlotCount; ++slot) {

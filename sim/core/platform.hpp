@@ -1,0 +1,169 @@
+// The system calls under the state file's storage: one thin layer for each kind
+// of system (platform_posix.cpp, platform_windows.cpp). Each function wraps a
+// call or two and says what it found; what to do about it, and in what order,
+// is the storage's (storage.cpp). A call that fails throws StateError, naming
+// what could not be done, the path and the system's reason.
+#pragma once
+
+#include "state_error.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace zmod4710_sim {
+
+// What identifies a file and changes whenever its contents may have: a replaced
+// file is a new file, and a file changed in place has a new size or time. Only
+// a file that is kept open keeps its identity for itself: the system may give a
+// removed file's identity to the next new file.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t file = 0;
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;
+    std::int64_t changed = 0;
+};
+bool operator==(const FileStamp &a, const FileStamp &b);
+
+namespace platform {
+
+// Whether a file's stamp can be had cheaply. Where it cannot (Windows), every
+// read reads the file, and nothing is held open between calls.
+#ifdef _WIN32
+constexpr bool kFilesHaveStamps = false;
+#else
+constexpr bool kFilesHaveStamps = true;
+#endif
+
+// What the system gave for an open file or folder: a descriptor, or a HANDLE.
+using Native = std::intptr_t;
+constexpr Native kNone = -1;
+
+void close_quietly(Native native) noexcept;
+
+// An open file or folder, closed when the Handle goes.
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(Native native) : native_(native) {}
+    ~Handle() {
+        if (valid()) {
+            close_quietly(native_);
+        }
+    }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    Handle(Handle &&other) noexcept : native_(other.release()) {}
+    Handle &operator=(Handle &&other) noexcept {
+        std::swap(native_, other.native_);
+        return *this;
+    }
+    bool valid() const { return native_ != kNone; }
+    Native get() const { return native_; }
+    Native release() { return std::exchange(native_, kNone); }
+
+private:
+    Native native_ = kNone;
+};
+
+// A file as the system describes it, a link not followed.
+struct FileStatus {
+    bool regular = false; // not a folder, link, FIFO or device
+    bool users = false;   // it belongs to the user who runs the program
+    // ... or to root (the system), in a folder where nobody else may put files
+    bool trusted = false;
+    bool owner_may_write = false;
+    bool others_may_open = false; // POSIX: its mode lets others than its owner open it
+    std::uint64_t size = 0;
+    std::optional<FileStamp> stamp; // where files have stamps
+    std::uint32_t mode = 0;         // POSIX: the permission bits
+    std::uint32_t group = 0;        // POSIX: the group
+};
+
+// Where the state file lies, as the walk found it.
+struct Place {
+    std::filesystem::path given;    // the state's path as named
+    Handle folder;                  // open; not valid while the folder does not exist
+    std::filesystem::path path;     // the state file's path with its links followed, to show
+    std::string name;               // the state file's name in the folder
+    std::optional<FileStatus> file; // the state file, or nothing while there is none
+    bool folder_shared = false;     // others may write the (sticky) folder
+    bool folder_readable = false;   // POSIX: the folder is open to read, and can be flushed
+    bool folder_sets_group = false; // POSIX: new files take the folder's group
+    std::uint32_t folder_group = 0;
+    std::uint32_t user = 0; // POSIX: the user who runs the program
+
+    // The path of another file in the folder, to show.
+    std::filesystem::path beside(const std::string &other) const {
+        return path.parent_path() / other;
+    }
+};
+
+// Follows path to the state file, as the system would, and opens its folder.
+// The state file, its lock and every link followed to reach them must belong to
+// the user or to root, and so must each folder that holds them, which nobody
+// else may write unless it is sticky, where the file and the links must be the
+// user's own; a name that holds something other than a regular file is
+// refused. Any of that throws StateError, before anything is made. With
+// make_folders, the missing folders are made, private to the user; without, a
+// missing folder leaves Place::folder not valid.
+Place locate(const std::filesystem::path &path, bool make_folders);
+
+// What name holds in the folder, a link not followed, or nothing.
+std::optional<FileStatus> examine(const Place &place, const std::string &name);
+
+// Opens name to read: never through a link, and never waiting for a FIFO's
+// writer. Not valid when there is no such file.
+Handle open_to_read(const Place &place, const std::string &name);
+FileStatus status_of(const Handle &file, const Place &place, const std::filesystem::path &shown);
+// Reads what comes next, 0 at the end.
+std::size_t read_some(const Handle &file, char *buffer, std::size_t size,
+                      const std::filesystem::path &shown);
+
+// The lock file, opened to read and write, never through a link. With create,
+// it is made private to the user when it is missing; without, it is then not
+// valid.
+Handle open_lock(const Place &place, const std::string &name, bool create);
+void make_private(const Handle &file, const std::filesystem::path &shown);
+// An exclusive lock on the whole file, held until its last handle is closed.
+bool try_lock(const Handle &file, const std::filesystem::path &shown);
+void wait_for_lock(const Handle &file, const std::filesystem::path &shown);
+// Another handle on the same open file, which shares its lock.
+Handle duplicate(const Handle &file, const std::filesystem::path &shown);
+// The file's first bytes, up to size; and its contents replaced by text, cut
+// after it when they were longer.
+std::string read_start(const Handle &file, std::size_t size, const std::filesystem::path &shown);
+void write_start(const Handle &file, std::string_view text, bool cut,
+                 const std::filesystem::path &shown);
+
+// Makes name anew to write, readable by the user alone, never through a link.
+// Not valid when something of that name is there already.
+Handle create_new(const Place &place, const std::string &name);
+std::size_t write_some(const Handle &file, const char *data, std::size_t size,
+                       const std::filesystem::path &shown);
+// Gives a new file the mode and group of the state it replaces, or the mode a
+// new file gets here when there is none.
+void take_state_attributes(const Handle &file, const Place &place,
+                           const std::filesystem::path &shown);
+// Flushes the file to the disk.
+void sync(const Handle &file, const std::filesystem::path &shown);
+// Closes the file, which may report a write that failed.
+void close(Handle file, const std::filesystem::path &shown);
+// Renames from over to, in the folder, atomically.
+void rename(const Place &place, const std::string &from, const std::string &to);
+// Flushes the folder, so that a rename in it survives a power loss.
+void sync_folder(const Place &place);
+// Removes name from the folder; false when it cannot.
+bool remove(const Place &place, const std::string &name) noexcept;
+
+// The stamp of what path names now, its links followed, or nothing when it is
+// not a regular file or there is nothing.
+std::optional<FileStamp> stamp_of(const std::filesystem::path &path);
+
+} // namespace platform
+} // namespace zmod4710_sim
