@@ -4,13 +4,15 @@
 //   - a read (zmod4710_ReadAO_GainOffset) beside one stat() of the state file,
 //     which is all a read needs while the file is unchanged;
 //   - a write (zmod4710_WriteAO) beside a bare replace of the same bytes under
-//     the same kind of lock with the same two syncs (the new file and its folder).
+//     the same kind of lock with the same two syncs (the new file and its folder);
+//   - a write beside --crowd other files, beside a write in the same folder
+//     before they were put there.
 //
 // The rounds interleave the measurements, each write beside a floor's, so that
 // whatever else the machine does falls on both alike; the medians of the rounds
 // are shown.
 //
-//   zmod4710_bench [--rounds N] [--reads N] [--writes N] [FOLDER]
+//   zmod4710_bench [--rounds N] [--reads N] [--writes N] [--crowd N] [FOLDER]
 //
 // FOLDER holds the state file for the run (default: a new folder in the current
 // one, removed afterwards); put it on the disk to be measured, not on a tmpfs.
@@ -38,6 +40,7 @@ struct Settings {
     int rounds = 7;
     int reads = 2000;
     int writes = 40;
+    int crowd = 20000;
     std::filesystem::path folder;
 };
 
@@ -59,16 +62,19 @@ Settings settings_from(int argc, char **argv) {
     Settings settings;
     for (int at = 1; at < argc; ++at) {
         const std::string argument = argv[at];
-        if ((argument == "--rounds" || argument == "--reads" || argument == "--writes") &&
+        if ((argument == "--rounds" || argument == "--reads" || argument == "--writes" ||
+             argument == "--crowd") &&
             at + 1 < argc) {
             const int count = count_argument(argv[++at]);
             (argument == "--rounds"  ? settings.rounds
              : argument == "--reads" ? settings.reads
+             : argument == "--crowd" ? settings.crowd
                                      : settings.writes) = count;
         } else if (argument.rfind("--", 0) != 0 && settings.folder.empty()) {
             settings.folder = argument;
         } else {
-            stop("usage: zmod4710_bench [--rounds N] [--reads N] [--writes N] [FOLDER]");
+            stop("usage: zmod4710_bench [--rounds N] [--reads N] [--writes N] [--crowd N] "
+                 "[FOLDER]");
         }
     }
     return settings;
@@ -121,6 +127,93 @@ void bare_locked_synced_replace(const std::filesystem::path &folder, const std::
     ::close(lock);
 }
 
+// Microseconds per write of the simulated module on the state in folder, made
+// count times; the module in slot 0 is the factory's.
+double write_cost(const std::filesystem::path &folder, int count) {
+    ::setenv("ZMOD4710_SIM_STATE", (folder / "backplane.json").c_str(), 1);
+    return microseconds_each(count, [&](int call) {
+        if (zmod4710_WriteAO(0, call % 8, 1, static_cast<float>(call % 10)) != 0) {
+            stop("a write was refused in " + folder.string());
+        }
+    });
+}
+
+// Puts count other files in folder, and lets the disk take them in before
+// anything is measured there.
+void crowd(const std::filesystem::path &folder, int count) {
+    for (int file = 0; file < count; ++file) {
+        std::ofstream(folder / ("other-" + std::to_string(file)));
+    }
+    ::sync();
+}
+
+struct WriteCost {
+    double write = 0, floor = 0;
+};
+
+// Writes in folder, each beside its floor, as the disk's pace drifts: the
+// medians of the rounds.
+WriteCost write_rounds(const Settings &settings, const std::string &contents) {
+    std::vector<double> writes, floors;
+    for (int round = 0; round < settings.rounds; ++round) {
+        double write_total = 0, floor_total = 0;
+        for (int call = 0; call < settings.writes; ++call) {
+            write_total += write_cost(settings.folder, 1);
+            floor_total += microseconds_each(1, [&](int) {
+                bare_locked_synced_replace(settings.folder, "backplane.json", contents);
+            });
+        }
+        writes.push_back(write_total / settings.writes);
+        floors.push_back(floor_total / settings.writes);
+    }
+    return {median(writes), median(floors)};
+}
+
+struct Medians {
+    double read = 0, stat = 0;
+    WriteCost alone, crowded;
+};
+
+Medians measure(const Settings &settings, const std::filesystem::path &state,
+                const std::string &contents) {
+    std::vector<double> reads, stats;
+    for (int round = 0; round < settings.rounds; ++round) {
+        unsigned short gain = 0;
+        short offset = 0;
+        reads.push_back(microseconds_each(settings.reads, [&](int call) {
+            if (zmod4710_ReadAO_GainOffset(0, call % 8, 1, &gain, &offset) != 0) {
+                stop("a read was refused");
+            }
+        }));
+        struct stat status {};
+        stats.push_back(microseconds_each(settings.reads, [&](int) {
+            if (::stat(state.c_str(), &status) != 0) {
+                stop("cannot stat " + state.string());
+            }
+        }));
+    }
+    const WriteCost alone = write_rounds(settings, contents);
+    // The same folder, crowded, and each write beside its floor there again:
+    // what the system's making of a file costs differs from folder to folder.
+    crowd(settings.folder, settings.crowd);
+    return {median(reads), median(stats), alone, write_rounds(settings, contents)};
+}
+
+void show(const Settings &settings, const std::filesystem::path &state, std::size_t size,
+          const Medians &cost) {
+    std::printf("State file %s, %zu bytes; medians of %d rounds of %d reads and %d writes\n",
+                state.c_str(), size, settings.rounds, settings.reads, settings.writes);
+    std::printf("read  (zmod4710_ReadAO_GainOffset) %9.2f us   stat() of the state file %9.2f us"
+                "   ratio %5.2f\n",
+                cost.read, cost.stat, cost.read / cost.stat);
+    std::printf("write (zmod4710_WriteAO)           %9.2f us   bare locked, synced replace %6.2f us"
+                "   ratio %5.2f\n",
+                cost.alone.write, cost.alone.floor, cost.alone.write / cost.alone.floor);
+    std::printf("write beside %6d other files     %9.2f us   the bare replace there %11.2f us"
+                "   ratio %5.2f\n",
+                settings.crowd, cost.crowded.write, cost.crowded.floor,
+                cost.crowded.write / cost.crowded.floor);
+}
 } // namespace
 
 int main(int argc, char **argv) {
@@ -139,48 +232,7 @@ int main(int argc, char **argv) {
         stop("the simulated module does not answer in " + state.string());
     }
     const std::string contents = file_contents(state);
-
-    std::vector<double> reads, stats, writes, floors;
-    for (int round = 0; round < settings.rounds; ++round) {
-        unsigned short gain = 0;
-        short offset = 0;
-        reads.push_back(microseconds_each(settings.reads, [&](int call) {
-            if (zmod4710_ReadAO_GainOffset(0, call % 8, 1, &gain, &offset) != 0) {
-                stop("a read was refused");
-            }
-        }));
-        struct stat status {};
-        stats.push_back(microseconds_each(settings.reads, [&](int) {
-            if (::stat(state.c_str(), &status) != 0) {
-                stop("cannot stat " + state.string());
-            }
-        }));
-        // Each write beside its floor, as the disk's pace drifts.
-        double write_total = 0, floor_total = 0;
-        for (int call = 0; call < settings.writes; ++call) {
-            write_total += microseconds_each(1, [&](int) {
-                if (zmod4710_WriteAO(0, call % 8, 1, static_cast<float>(call % 10)) != 0) {
-                    stop("a write was refused");
-                }
-            });
-            floor_total += microseconds_each(1, [&](int) {
-                bare_locked_synced_replace(settings.folder, "backplane.json", contents);
-            });
-        }
-        writes.push_back(write_total / settings.writes);
-        floors.push_back(floor_total / settings.writes);
-    }
-
-    const double read = median(reads), stat_floor = median(stats);
-    const double write = median(writes), write_floor = median(floors);
-    std::printf("State file %s, %zu bytes; medians of %d rounds of %d reads and %d writes\n",
-                state.c_str(), contents.size(), settings.rounds, settings.reads, settings.writes);
-    std::printf("read  (zmod4710_ReadAO_GainOffset) %9.2f us   stat() of the state file %9.2f us"
-                "   ratio %5.2f\n",
-                read, stat_floor, read / stat_floor);
-    std::printf("write (zmod4710_WriteAO)           %9.2f us   bare locked, synced replace %6.2f us"
-                "   ratio %5.2f\n",
-                write, write_floor, write / write_floor);
+    show(settings, state, contents.size(), measure(settings, state, contents));
     if (own_folder) {
         std::filesystem::remove_all(settings.folder);
     }

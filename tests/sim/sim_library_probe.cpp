@@ -12,10 +12,17 @@
 //                                          each announced on standard output
 //                                          before it is written; the exit status
 //                                          is the number of calls that failed
+//   sim_library_probe hammer SLOT CHANNEL SECONDS
+//                                          Init(SLOT), says "hammering", then
+//                                          writes to CHANNEL without pause for
+//                                          SECONDS, and says "done" and how
+//                                          many; the exit status is the number
+//                                          of calls that failed
 #include "sim_library_probe.hpp"
 
 #include "zmod4710.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -53,6 +60,19 @@ int write_channel(int slot, int channel, int count, int first) {
     return failures < 100 ? failures : 100;
 }
 
+int hammer(int slot, int channel, int seconds) {
+    int failures = zmod4710_Init(slot) != 0 ? 1 : 0;
+    std::printf("hammering\n");
+    std::fflush(stdout);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int writes = 0;
+    for (; std::chrono::steady_clock::now() < end; ++writes) {
+        failures += zmod4710_WriteAO(slot, channel, 1, write_value(writes % 10000)) != 0 ? 1 : 0;
+    }
+    std::printf("done %d\n", writes);
+    return failures < 100 ? failures : 100;
+}
+
 // A whole decimal number, or -1, which every command refuses.
 int number(const char *text) {
     char *end = nullptr;
@@ -78,6 +98,14 @@ int main(int argc, char **argv) {
         const int first = argc == 6 ? number(argv[5]) : 0;
         if (slot >= 0 && channel >= 0 && count >= 0 && first >= 0) {
             return write_channel(slot, channel, count, first);
+        }
+    }
+    if (command == "hammer" && argc == 5) {
+        const int slot = number(argv[2]);
+        const int channel = number(argv[3]);
+        const int seconds = number(argv[4]);
+        if (slot >= 0 && channel >= 0 && seconds >= 0) {
+            return hammer(slot, channel, seconds);
         }
     }
     return 125;

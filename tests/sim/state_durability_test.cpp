@@ -11,15 +11,33 @@
 #include <algorithm>
 #include <atomic>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace zmod4710_sim {
 namespace {
 
 const std::string kProbe = SIM_LIBRARY_PROBE_PATH;
+const std::string kSim = ZMOD4710_SIM_PATH;
 
-class StateDurability : public SimulatedBackplaneTest {};
+class StateDurability : public SimulatedBackplaneTest {
+protected:
+    std::set<std::string> names_here() const {
+        std::set<std::string> names;
+        for (const auto &entry : std::filesystem::directory_iterator(directory.path())) {
+            names.insert(entry.path().filename().string());
+        }
+        return names;
+    }
+};
 
 // The last write number a probe announced, or 0.
 int last_announced(const std::string &output) {
@@ -114,6 +132,139 @@ TEST_F(StateDurability, SixteenProgramsWritingAtOnceLoseNoWrite) {
     }
     std::cout << "writes under load: " << writers.size() * kWritesEach << ", none lost\n";
 }
+
+#ifndef _WIN32
+// Whether another user, who may read the state, can open its lock.
+bool a_reader_can_open_the_lock(const std::filesystem::path &state,
+                                const std::filesystem::path &lock) {
+    const pid_t reader = ::fork();
+    if (reader == 0) {
+        const bool reader_set = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 &&
+                                ::setuid(65534) == 0 && ::open(state.c_str(), O_RDONLY) >= 0;
+        ::_exit(!reader_set ? 2 : ::open(lock.c_str(), O_RDONLY) >= 0 ? 1 : 0);
+    }
+    int status = 0;
+    ::waitpid(reader, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 2) << "the reader was not set up";
+    return !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+}
+#endif
+
+// Only a writer can take the lock, and one that waits for it has its turn as
+// soon as it is let go, also beside a program that writes without pause.
+TEST_F(StateDurability, OnlyWritersTakeTheLockAndAWaitingOneHasItsTurn) {
+    arrange(factory_backplane());
+#ifndef _WIN32
+    if (::geteuid() == 0) {
+        std::filesystem::permissions(directory.path(), std::filesystem::perms::owner_all |
+                                                           std::filesystem::perms::group_read |
+                                                           std::filesystem::perms::group_exec |
+                                                           std::filesystem::perms::others_read |
+                                                           std::filesystem::perms::others_exec);
+        ::chmod(state_path.c_str(), 0644);
+        arrange(factory_backplane());
+        EXPECT_FALSE(a_reader_can_open_the_lock(state_path, state_path.string() + ".lock"));
+    }
+#endif
+    // One command-line write, the time it takes alone, and how many it makes
+    // while another program writes without pause for 2 seconds.
+    int write = 0;
+    const auto command_line_write = [&] {
+        EXPECT_EQ(run_program({kSim, "calibrate", "0", "1", "1", "--gain", std::to_string(++write),
+                               "--offset", "1"},
+                              "")
+                      .exit_status,
+                  0);
+    };
+    const auto start = std::chrono::steady_clock::now();
+    for (int alone = 0; alone < 3; ++alone) {
+        command_line_write();
+    }
+    const std::chrono::duration<double> one_alone = (std::chrono::steady_clock::now() - start) / 3;
+    ChildProcess busy({kProbe, "hammer", "0", "0", "2"});
+    ASSERT_TRUE(busy.wait_for_output("hammering\n", std::chrono::seconds(30)));
+    int beside = 0;
+    for (; !busy.wait_for_output("done", std::chrono::milliseconds(0)); ++beside) {
+        command_line_write();
+    }
+    const ProcessResult result = busy.finish();
+    EXPECT_EQ(result.exit_status, 0) << result.errors;
+    std::cout << "command-line writes in 2 s beside a program writing without pause: " << beside
+              << " (" << 2 / one_alone.count() << " alone); that program's "
+              << result.output.substr(result.output.find("done"));
+    EXPECT_GE(beside, std::max(2.0, 0.25 * 2 / one_alone.count()));
+    EXPECT_EQ(state_file.load().slots[0]->channels[1].calibration[1].gain, write);
+}
+
+#ifdef FAILING_CALLS_PATH
+// Runs zmod4710-sim (or another program of the simulator) with the system call
+// named call failing once, as failing_calls.cpp makes it fail.
+ProcessResult run_failing(const std::vector<std::string> &arguments, const std::string &call,
+                          const char *by = "failure") {
+    const ScopedEnvironment preload("LD_PRELOAD", FAILING_CALLS_PATH);
+    const ScopedEnvironment sanitizer("ASAN_OPTIONS", "verify_asan_link_order=0");
+    const ScopedEnvironment failing("ZMOD4710_TEST_FAIL", call);
+    const ScopedEnvironment how("ZMOD4710_TEST_FAIL_BY", std::string(by));
+    return run_program(arguments, "");
+}
+
+// A write whose system call fails is reported in one line and exits 1, and it
+// leaves the state as it was and nothing beside it; a failed flush of the
+// folder puts the old state back, since the new one may not last.
+TEST_F(StateDurability, AFailingSystemCallFailsTheWriteAndLeavesTheOldState) {
+    arrange(factory_backplane());
+    const std::string before = read_text_file(state_path);
+    const std::string temporary = (directory.path() / ".backplane.json.").string();
+    const std::pair<const char *, std::string> cases[] = {
+        {"write", "cannot write " + temporary},
+        {"fsync-file", "cannot flush " + temporary},
+        {"close-written", "cannot close " + temporary},
+        {"rename", "cannot replace " + state_path.string() + ": Input/output error"},
+        {"fsync-folder", "cannot flush the folder of " + state_path.string()},
+    };
+    for (const auto &[call, message] : cases) {
+        const ProcessResult result = run_failing({kSim, "insert", "4"}, call);
+        EXPECT_EQ(result.exit_status, 1) << call;
+        EXPECT_EQ(result.errors.rfind("zmod4710-sim: " + message, 0), 0u) << result.errors;
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << call;
+        EXPECT_TRUE(read_text_file(state_path) == before) << call << " changed the state";
+        EXPECT_EQ(names_here(), (std::set<std::string>{"backplane.json", "backplane.json.lock"}))
+            << call;
+    }
+    // In the module library: the call is refused, with one line on standard error.
+    const ProcessResult library = run_failing({kProbe, "write", "0", "0", "1"}, "fsync-folder");
+    EXPECT_EQ(library.exit_status, 1) << "one call failed";
+    EXPECT_NE(library.errors.find("zmod4710 simulator: cannot flush the folder of"),
+              std::string::npos)
+        << library.errors;
+    EXPECT_TRUE(read_text_file(state_path) == before) << "the state changed";
+}
+
+// A writer killed after it made its temporary file leaves it; the next writer
+// removes it when it is the user's own, and never another user's.
+TEST_F(StateDurability, TheNextWriterRemovesAKilledWritersFileOnlyWhenItIsTheUsers) {
+    arrange(factory_backplane());
+    const auto killed_writer = [&] {
+        EXPECT_EQ(run_failing({kSim, "insert", "4"}, "fsync-file", "exit").exit_status, 9);
+        std::set<std::string> left = names_here();
+        left.erase("backplane.json");
+        left.erase("backplane.json.lock");
+        EXPECT_EQ(left.size(), 1u);
+        return left.empty() ? directory.path() : directory.path() / *left.begin();
+    };
+    killed_writer();
+    EXPECT_EQ(run_program({kSim, "insert", "5"}, "").exit_status, 0);
+    EXPECT_EQ(names_here(), (std::set<std::string>{"backplane.json", "backplane.json.lock"}));
+    if (::geteuid() != 0) {
+        return; // only root can give a file to another user
+    }
+    const std::filesystem::path theirs = killed_writer();
+    ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(run_program({kSim, "insert", "6"}, "").exit_status, 0);
+    EXPECT_TRUE(std::filesystem::exists(theirs)) << "another user's file was removed";
+    EXPECT_TRUE(state_file.load().slots[6].has_value());
+}
+#endif
 
 } // namespace
 } // namespace zmod4710_sim

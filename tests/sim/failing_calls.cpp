@@ -1,0 +1,84 @@
+// A fault injector for the state file's tests, loaded into a program with
+// LD_PRELOAD: the system call that ZMOD4710_TEST_FAIL names fails the first
+// time the program makes it, as a failing disk would make it fail, or, with
+// ZMOD4710_TEST_FAIL_BY=exit, the program ends there, as if killed.
+//
+//   write          the first write to a regular file (ENOSPC)
+//   fsync-file     the first flush of a regular file (EIO)
+//   close-written  the first close of a regular file open for writing (EIO)
+//   rename         the first renameat (EIO)
+//   fsync-folder   the first flush of a folder (EIO)
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Whether this call is the one to fail; errno is then set.
+bool fails(const char *call, int error) {
+    static bool failed = false;
+    const char *wanted = std::getenv("ZMOD4710_TEST_FAIL");
+    if (failed || wanted == nullptr || std::strcmp(wanted, call) != 0) {
+        return false;
+    }
+    failed = true;
+    const char *by = std::getenv("ZMOD4710_TEST_FAIL_BY");
+    if (by != nullptr && std::strcmp(by, "exit") == 0) {
+        ::_exit(9);
+    }
+    errno = error;
+    return true;
+}
+
+bool is(int descriptor, mode_t kind) {
+    struct stat status {};
+    return ::fstat(descriptor, &status) == 0 && (status.st_mode & S_IFMT) == kind;
+}
+
+template <class Function> Function next(const char *name) {
+    return reinterpret_cast<Function>(::dlsym(RTLD_NEXT, name));
+}
+
+} // namespace
+
+extern "C" {
+
+ssize_t write(int descriptor, const void *data, size_t size) {
+    if (is(descriptor, S_IFREG) && fails("write", ENOSPC)) {
+        return -1;
+    }
+    return next<ssize_t (*)(int, const void *, size_t)>("write")(descriptor, data, size);
+}
+
+int fsync(int descriptor) {
+    if (fails(is(descriptor, S_IFDIR) ? "fsync-folder" : "fsync-file", EIO)) {
+        return -1;
+    }
+    return next<int (*)(int)>("fsync")(descriptor);
+}
+
+int close(int descriptor) {
+    const auto real_close = next<int (*)(int)>("close");
+    const bool written = (::fcntl(descriptor, F_GETFL) & O_ACCMODE) == O_WRONLY;
+    if (written && is(descriptor, S_IFREG) && fails("close-written", EIO)) {
+        // As on Linux, the descriptor is gone even so.
+        real_close(descriptor);
+        errno = EIO;
+        return -1;
+    }
+    return real_close(descriptor);
+}
+
+int renameat(int from_folder, const char *from, int to_folder, const char *to) {
+    if (fails("rename", EIO)) {
+        return -1;
+    }
+    return next<int (*)(int, const char *, int, const char *)>("renameat")(from_folder, from,
+                                                                           to_folder, to);
+}
+
+} // extern "C"
