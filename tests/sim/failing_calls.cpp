@@ -45,23 +45,31 @@ template <class Function> Function next(const char *name) {
 
 } // namespace
 
+// Each stands in for the system's function of the name in its label; their own
+// names keep them apart from the system's declarations.
 extern "C" {
+ssize_t failing_write(int descriptor, const void *data, size_t size) __asm__("write");
+int failing_fsync(int descriptor) __asm__("fsync");
+int failing_close(int descriptor) __asm__("close");
+int failing_renameat(int from_folder, const char *from, int to_folder,
+                     const char *to) __asm__("renameat");
+}
 
-ssize_t write(int descriptor, const void *data, size_t size) {
+ssize_t failing_write(int descriptor, const void *data, size_t size) {
     if (is(descriptor, S_IFREG) && fails("write", ENOSPC)) {
         return -1;
     }
     return next<ssize_t (*)(int, const void *, size_t)>("write")(descriptor, data, size);
 }
 
-int fsync(int descriptor) {
+int failing_fsync(int descriptor) {
     if (fails(is(descriptor, S_IFDIR) ? "fsync-folder" : "fsync-file", EIO)) {
         return -1;
     }
     return next<int (*)(int)>("fsync")(descriptor);
 }
 
-int close(int descriptor) {
+int failing_close(int descriptor) {
     const auto real_close = next<int (*)(int)>("close");
     const bool written = (::fcntl(descriptor, F_GETFL) & O_ACCMODE) == O_WRONLY;
     if (written && is(descriptor, S_IFREG) && fails("close-written", EIO)) {
@@ -73,12 +81,10 @@ int close(int descriptor) {
     return real_close(descriptor);
 }
 
-int renameat(int from_folder, const char *from, int to_folder, const char *to) {
+int failing_renameat(int from_folder, const char *from, int to_folder, const char *to) {
     if (fails("rename", EIO)) {
         return -1;
     }
     return next<int (*)(int, const char *, int, const char *)>("renameat")(from_folder, from,
                                                                            to_folder, to);
 }
-
-} // extern "C"
