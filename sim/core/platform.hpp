@@ -73,16 +73,21 @@ private:
 
 // A file as the system describes it, a link not followed.
 struct FileStatus {
-    bool regular = false; // not a folder, link, FIFO or device
-    bool users = false;   // it belongs to the user who runs the program
-    // ... or to root (the system), in a folder where nobody else may put files
-    bool trusted = false;
-    bool owner_may_write = false;
-    bool others_may_open = false; // POSIX: its mode lets others than its owner open it
+    enum class Kind { regular, folder, link, other };
+    Kind kind = Kind::other;
+    bool users = false;     // it belongs to the user who runs the program
+    bool roots = false;     // ... or to root
+    std::uint32_t mode = 0; // its permission bits (on Windows 0600, or 0400 when read-only)
+    std::uint32_t group = 0;
     std::uint64_t size = 0;
     std::optional<FileStamp> stamp; // where files have stamps
-    std::uint32_t mode = 0;         // POSIX: the permission bits
-    std::uint32_t group = 0;        // POSIX: the group
+
+    bool regular() const { return kind == Kind::regular; }
+    bool owner_may_write() const { return (mode & 0200) != 0; }
+    bool others_may_open() const { return (mode & 077) != 0; }
+    bool others_may_write() const { return (mode & 022) != 0; }
+    // The user's own, or root's in a folder where nobody else may put files.
+    bool trusted(bool folder_shared) const { return users || (roots && !folder_shared); }
 };
 
 // Where the state file lies, as the walk found it.
@@ -111,8 +116,32 @@ struct Place {
 // user's own; a name that holds something other than a regular file is
 // refused. Any of that throws StateError, before anything is made. With
 // make_folders, the missing folders are made, private to the user; without, a
-// missing folder leaves Place::folder not valid.
+// missing folder leaves Place::folder not valid. On POSIX systems, where a
+// path's links are followed one at a time, this is walk.cpp, over the calls
+// below; on Windows, which follows them itself, the system's.
 Place locate(const std::filesystem::path &path, bool make_folders);
+
+// For the walk along a path on POSIX systems:
+// The user who runs the program.
+std::uint32_t user();
+// The folder path names, in one call and no link followed; not valid where that
+// cannot be done. readable says whether it is open to read (it can be flushed).
+Handle open_folder_without_links(const std::filesystem::path &path, bool &readable);
+// The root, or the current folder, opened to act in.
+Handle open_root();
+Handle open_current_folder();
+// The folder name in folder, a link not followed: not valid when there is
+// nothing of that name (missing) or something else than a folder.
+Handle open_folder_in(const Handle &folder, const std::string &name, bool &missing,
+                      const std::filesystem::path &shown);
+// What name in folder holds, a link not followed, or nothing.
+std::optional<FileStatus> examine_in(const Handle &folder, const std::string &name,
+                                     std::uint32_t user, const std::filesystem::path &shown);
+// The target of the link name in folder, size bytes long as it was examined.
+std::string read_link(const Handle &folder, const std::string &name, std::uint64_t size,
+                      const std::filesystem::path &shown);
+// Makes the folder name in folder, private to the user; one there already will do.
+void make_folder(const Handle &folder, const std::string &name, const std::filesystem::path &shown);
 
 // What name holds in the folder, a link not followed, or nothing.
 std::optional<FileStatus> examine(const Place &place, const std::string &name);
@@ -120,7 +149,8 @@ std::optional<FileStatus> examine(const Place &place, const std::string &name);
 // Opens name to read: never through a link, and never waiting for a FIFO's
 // writer. Not valid when there is no such file.
 Handle open_to_read(const Place &place, const std::string &name);
-FileStatus status_of(const Handle &file, const Place &place, const std::filesystem::path &shown);
+// What the open file or folder is; user is Place::user.
+FileStatus status_of(const Handle &file, std::uint32_t user, const std::filesystem::path &shown);
 // Reads what comes next, 0 at the end.
 std::size_t read_some(const Handle &file, char *buffer, std::size_t size,
                       const std::filesystem::path &shown);

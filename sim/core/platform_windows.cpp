@@ -1,6 +1,7 @@
 // The state file's system calls on Windows. The system follows links itself,
 // renames atomically with MoveFileEx, whose write-through also flushes the
 // folder, and keeps no mode bits: a read-only file is one with that attribute.
+// The files of the user, the administrators and the system count as the user's.
 #include "platform.hpp"
 #include "storage.hpp"
 
@@ -100,6 +101,17 @@ Handle open_to_examine(const std::filesystem::path &path) {
         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
+// A file whose owner is trusted (FileStatus::users), with a mode that says
+// whether it is read-only.
+FileStatus status_from(DWORD attributes, HANDLE owned) {
+    FileStatus status;
+    status.kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileStatus::Kind::folder
+                                                               : FileStatus::Kind::regular;
+    status.mode = (attributes & FILE_ATTRIBUTE_READONLY) != 0 ? 0400 : 0600;
+    status.users = is_users_or_systems(owned);
+    return status;
+}
+
 void set_start(const Handle &file, const std::filesystem::path &shown) {
     if (!SetFilePointerEx(native(file), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
         fail("seek in", shown);
@@ -137,10 +149,10 @@ Place locate(const std::filesystem::path &path, bool make_folders) {
                          " belongs to another user");
     }
     place.file = examine(place, place.name);
-    if (place.file && !place.file->regular) {
+    if (place.file && place.file->kind == FileStatus::Kind::folder) {
         refuse_irregular_file(path);
     }
-    if (place.file && !place.file->trusted) {
+    if (place.file && !place.file->users) {
         refuse_another_users(path, path);
     }
     return place;
@@ -161,11 +173,7 @@ std::optional<FileStatus> examine(const Place &place, const std::string &name) {
     if (!examined.valid()) {
         fail("examine", path);
     }
-    FileStatus status;
-    status.regular = (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    status.owner_may_write = (attributes & FILE_ATTRIBUTE_READONLY) == 0;
-    status.users = status.trusted = is_users_or_systems(native(examined));
-    return status;
+    return status_from(attributes, native(examined));
 }
 
 Handle open_to_read(const Place &place, const std::string &name) {
@@ -178,19 +186,16 @@ Handle open_to_read(const Place &place, const std::string &name) {
     return file;
 }
 
-FileStatus status_of(const Handle &file, const Place &, const std::filesystem::path &shown) {
-    FileStatus status;
+FileStatus status_of(const Handle &file, std::uint32_t, const std::filesystem::path &shown) {
     // A pipe or a device (NUL, CON) would never end or never stop.
     if (GetFileType(native(file)) != FILE_TYPE_DISK) {
-        return status;
+        return FileStatus();
     }
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(native(file), &information)) {
         fail("examine", shown);
     }
-    status.regular = (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-    status.owner_may_write = (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0;
-    status.users = status.trusted = is_users_or_systems(native(file));
+    FileStatus status = status_from(information.dwFileAttributes, native(file));
     status.size = (std::uint64_t{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
     return status;
 }

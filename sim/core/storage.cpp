@@ -40,10 +40,10 @@ void refuse_if_too_large(const std::filesystem::path &path, std::uintmax_t size)
 }
 
 void check_readable(const platform::FileStatus &status, const platform::Place &place) {
-    if (!status.regular) {
+    if (!status.regular()) {
         refuse_irregular_file(place.path);
     }
-    if (!status.trusted) {
+    if (!status.trusted(place.folder_shared)) {
         refuse_another_users(place.given, place.path);
     }
 }
@@ -170,7 +170,7 @@ Snapshot commit(const platform::Place &place, const std::string &temporary, plat
     platform::rename(place, temporary, place.name);
     removal.placed = true;
     if (written.held.valid()) {
-        written.status = platform::status_of(written.held, place, place.path);
+        written.status = platform::status_of(written.held, place.user, place.path);
     }
     return written;
 }
@@ -190,7 +190,7 @@ std::optional<Snapshot> read_state(const platform::Place &place) {
     if (!file.valid()) {
         return std::nullopt;
     }
-    const platform::FileStatus status = platform::status_of(file, place, place.path);
+    const platform::FileStatus status = platform::status_of(file, place.user, place.path);
     check_readable(status, place);
     Snapshot snapshot{read_bounded(file, status.size, place.path), status, {}};
     if (status.stamp) {
@@ -205,7 +205,7 @@ platform::Handle existing_lock(const platform::Place &place) {
 }
 
 bool may_write(const platform::Place &place) {
-    return !place.file || (place.file->users && place.file->owner_may_write);
+    return !place.file || (place.file->users && place.file->owner_may_write());
 }
 
 void check_writable(const platform::Place &place) {
@@ -216,7 +216,7 @@ void check_writable(const platform::Place &place) {
         throw StateError("cannot write " + place.path.string() +
                          ": it belongs to another user, and a write would make it yours");
     }
-    if (!place.file->owner_may_write) {
+    if (!place.file->owner_may_write()) {
         throw StateError("cannot write " + place.path.string() +
                          ": it is read-only, and a write would replace it");
     }
@@ -227,15 +227,15 @@ StateLock::StateLock(const platform::Place &place, platform::Handle existing)
     if (!lock_.valid()) {
         lock_ = platform::open_lock(place, lock_name(place.name), true);
     }
-    const platform::FileStatus lock = platform::status_of(lock_, place, shown_);
-    if (!lock.regular) {
+    const platform::FileStatus lock = platform::status_of(lock_, place.user, shown_);
+    if (!lock.regular()) {
         throw StateError("cannot lock " + shown_.string() + ": not a regular file");
     }
-    if (!lock.trusted) {
+    if (!lock.trusted(place.folder_shared)) {
         refuse_another_users(place.given, shown_);
     }
     // Whoever may open the lock may hold up every writer: only its owner may.
-    if (lock.users && lock.others_may_open) {
+    if (lock.users && lock.others_may_open()) {
         platform::make_private(lock_, shown_);
     }
     take_lock(lock_, shown_);
@@ -264,7 +264,7 @@ void StateLock::remove_recorded_temporary(const platform::Place &place) const {
     }
     // Only the user's own: another user's file is never removed, whatever its name.
     const std::optional<platform::FileStatus> file = platform::examine(place, recorded);
-    if (file && file->regular && file->users) {
+    if (file && file->regular() && file->users) {
         platform::remove(place, recorded);
     }
 }
