@@ -12,6 +12,12 @@
 #include <cstring>
 #include <limits>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace zmod4710_sim {
 namespace {
 
@@ -144,6 +150,47 @@ TEST_F(SimulatedLibrary, SeesAnotherProgramsChangeAtTheVeryNextCall) {
     ASSERT_EQ(zmod4710_GetFirmwareVersion(0, &firmware), 0);
     EXPECT_EQ(firmware, 12345);
 }
+
+#ifdef __linux__
+// Whether this process has the file at path open for writing.
+bool open_for_writing_here(const std::filesystem::path &path) {
+    for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const int flags = ::fcntl(std::stoi(entry.path().filename().string()), F_GETFL);
+        if (std::filesystem::equivalent(std::filesystem::read_symlink(entry.path(), error), path,
+                                        error) &&
+            (flags & O_ACCMODE) != O_RDONLY) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// An edit made through a shared mapping changes neither the file's size nor,
+// once its page is dirty, its times: a write still starts from it.
+TEST_F(SimulatedLibrary, NeverWritesOverAnotherProgramsEditHoweverItWasMade) {
+    arrange(factory_backplane());
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    const int file = ::open(state_path.c_str(), O_RDWR | O_CLOEXEC);
+    const std::size_t size = std::filesystem::file_size(state_path);
+    auto *text =
+        static_cast<char *>(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
+    ASSERT_NE(text, MAP_FAILED);
+    char *firmware = std::strstr(text, "\"firmware\": 3");
+    ASSERT_NE(firmware, nullptr);
+    firmware[12] = '4'; // the page is dirty from here on
+    short version = 0;
+    ASSERT_EQ(zmod4710_GetFirmwareVersion(0, &version), 0);
+    ASSERT_EQ(version, 4);
+    firmware[12] = '5';
+    EXPECT_EQ(zmod4710_WriteAO(0, 6, 1, 2.5f), 0);
+    ::munmap(text, size);
+    ::close(file);
+    EXPECT_EQ(backplane().slots[0]->firmware, 5) << "the edit was written over";
+    EXPECT_EQ(channel(0, 6).output, 2.5f);
+    EXPECT_FALSE(open_for_writing_here(state_path)) << "the state is held open for writing";
+}
+#endif
 
 TEST_F(SimulatedLibrary, ReportsAnUnreadableStateOnceAndLeavesTheFileAsItWas) {
     std::filesystem::create_directories(state_path.parent_path());

@@ -5,6 +5,7 @@
 #include "sim_library_probe.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
+#include "state_json.hpp"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,16 @@ ProcessResult run_failing(const std::vector<std::string> &arguments, const std::
 // leaves the state as it was and nothing beside it; a failed flush of the
 // folder puts the old state back, since the new one may not last.
 TEST_F(StateDurability, AFailingSystemCallFailsTheWriteAndLeavesTheOldState) {
+    // A write refused before it starts makes nothing, not even the lock.
+    write_text_file(state_path, format_backplane(factory_backplane()));
+    std::filesystem::permissions(state_path, std::filesystem::perms::owner_read);
+    const ProcessResult read_only = run_program({kSim, "insert", "4"}, "");
+    EXPECT_EQ(read_only.exit_status, 1);
+    EXPECT_NE(read_only.errors.find("it is read-only"), std::string::npos) << read_only.errors;
+    EXPECT_EQ(names_here(), std::set<std::string>{"backplane.json"});
+    std::filesystem::permissions(state_path, std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+
     arrange(factory_backplane());
     const std::string before = read_text_file(state_path);
     const std::string temporary = (directory.path() / ".backplane.json.").string();
