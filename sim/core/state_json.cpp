@@ -1,17 +1,15 @@
 #include "state_json.hpp"
 
+#include "json_reader.hpp"
 #include "one_line.hpp"
 
 #include <algorithm>
 #include <charconv>
 #include <initializer_list>
 #include <limits>
-#include <set>
 #include <vector>
 
 namespace zmod4710_sim {
-
-using json = nlohmann::ordered_json;
 
 namespace {
 
@@ -31,21 +29,20 @@ std::string element_path(const std::string &parent, std::size_t index) {
     return parent + "[" + std::to_string(index) + "]";
 }
 
-const json &member(const json &object, const std::string &parent, const std::string &key) {
-    if (!object.is_object() || !object.contains(key)) {
+const JsonValue &member(const JsonValue &object, const std::string &parent,
+                        const std::string &key) {
+    const JsonValue *value = object.is_object() ? object.find(key) : nullptr;
+    if (value == nullptr) {
         throw StateError(field_path(parent, key) + ": missing");
     }
-    return object.at(key);
+    return *value;
 }
 
-long long integer_member(const json &object, const std::string &parent, const std::string &key,
+long long integer_member(const JsonValue &object, const std::string &parent, const std::string &key,
                          long long low, long long high) {
-    const json &value = member(object, parent, key);
-    if (value.is_number_integer()) {
-        const long long number = value.get<long long>();
-        if (number >= low && number <= high && !(value.is_number_unsigned() && number < 0)) {
-            return number;
-        }
+    const std::optional<long long> number = member(object, parent, key).whole_number();
+    if (number && *number >= low && *number <= high) {
+        return *number;
     }
     throw StateError(field_path(parent, key) + ": expected an integer from " + std::to_string(low) +
                      " to " + std::to_string(high));
@@ -53,15 +50,12 @@ long long integer_member(const json &object, const std::string &parent, const st
 
 // A value a channel can hold in range: no module outputs or keeps a value
 // beyond the range's ends, at which its writes saturate.
-float value_member(const json &object, const std::string &parent, const std::string &key,
+float value_member(const JsonValue &object, const std::string &parent, const std::string &key,
                    int range) {
-    const json &value = member(object, parent, key);
+    const std::optional<double> number = member(object, parent, key).number();
     const RangeLimits limits = range_limits(range);
-    if (value.is_number()) {
-        const double number = value.get<double>();
-        if (number >= limits.low && number <= limits.high) {
-            return static_cast<float>(number);
-        }
+    if (number && *number >= limits.low && *number <= limits.high) {
+        return static_cast<float>(*number);
     }
     throw StateError(field_path(parent, key) + ": expected a number from " +
                      format_limit(limits.low) + " to " + format_limit(limits.high) + " (" +
@@ -81,8 +75,9 @@ std::string quoted_module_names() {
     return text;
 }
 
-const json &array_member(const json &object, const std::string &parent, const std::string &key) {
-    const json &value = member(object, parent, key);
+const JsonValue &array_member(const JsonValue &object, const std::string &parent,
+                              const std::string &key) {
+    const JsonValue &value = member(object, parent, key);
     if (!value.is_array()) {
         throw StateError(field_path(parent, key) + ": expected a list");
     }
@@ -91,14 +86,11 @@ const json &array_member(const json &object, const std::string &parent, const st
 
 // A field this program does not know would be lost at the next write, which
 // writes only what it knows: such a file is refused rather than thinned out.
-void check_known_fields(const json &object, const std::string &path,
+void check_known_fields(const JsonValue &object, const std::string &path,
                         std::initializer_list<const char *> known) {
-    if (!object.is_object()) {
-        return;
-    }
-    for (const auto &field : object.items()) {
-        if (std::find(known.begin(), known.end(), field.key()) == known.end()) {
-            throw StateError(field_path(path, field.key()) + ": not a field of a backplane state");
+    for (const std::string &key : object.keys) {
+        if (std::find(known.begin(), known.end(), key) == known.end()) {
+            throw StateError(field_path(path, key) + ": not a field of a backplane state");
         }
     }
 }
@@ -218,30 +210,31 @@ void write_module(JsonWriter &out, std::size_t slot, const Module &module) {
     out.close('}');
 }
 
-std::array<Calibration, kRangeCount> calibration_from_json(const json &list,
+std::array<Calibration, kRangeCount> calibration_from_json(const JsonValue &list,
                                                            const std::string &path) {
-    if (list.size() != kRangeCount) {
+    if (list.items.size() != kRangeCount) {
         throw StateError(path + ": expected one entry for each of the " +
                          std::to_string(kRangeCount) + " ranges");
     }
     std::array<Calibration, kRangeCount> calibration{};
-    for (std::size_t index = 0; index < list.size(); ++index) {
+    for (std::size_t index = 0; index < list.items.size(); ++index) {
+        const JsonValue &entry = list.items[index];
         const std::string at = element_path(path, index);
-        check_known_fields(list[index], at, {"range", "gain", "offset"});
-        const long long range = integer_member(list[index], at, "range", 0, kRangeCount - 1);
+        check_known_fields(entry, at, {"range", "gain", "offset"});
+        const long long range = integer_member(entry, at, "range", 0, kRangeCount - 1);
         if (static_cast<std::size_t>(range) != index) {
             throw StateError(at + ".range: expected " + std::to_string(index));
         }
         calibration[index].gain = static_cast<std::uint16_t>(
-            integer_member(list[index], at, "gain", 0, std::numeric_limits<std::uint16_t>::max()));
+            integer_member(entry, at, "gain", 0, std::numeric_limits<std::uint16_t>::max()));
         calibration[index].offset = static_cast<std::int16_t>(
-            integer_member(list[index], at, "offset", std::numeric_limits<std::int16_t>::min(),
+            integer_member(entry, at, "offset", std::numeric_limits<std::int16_t>::min(),
                            std::numeric_limits<std::int16_t>::max()));
     }
     return calibration;
 }
 
-Channel channel_from_json(const json &object, std::size_t index, const std::string &path) {
+Channel channel_from_json(const JsonValue &object, std::size_t index, const std::string &path) {
     check_known_fields(
         object, path,
         {"channel", "range", "output", "power_on_range", "power_on_value", "calibration"});
@@ -260,12 +253,12 @@ Channel channel_from_json(const json &object, std::size_t index, const std::stri
     return channel;
 }
 
-Module module_from_json(const json &object, const std::string &path) {
+Module module_from_json(const JsonValue &object, const std::string &path) {
     check_known_fields(object, path, {"slot", "module", "firmware", "power_on_mode", "channels"});
     Module module;
-    const json &name = member(object, path, "module");
+    const JsonValue &name = member(object, path, "module");
     const std::optional<ModuleKind> kind =
-        name.is_string() ? module_kind_named(name.get<std::string>()) : std::nullopt;
+        name.kind == JsonValue::Kind::text ? module_kind_named(name.text) : std::nullopt;
     if (!kind) {
         throw StateError(field_path(path, "module") + ": expected " + quoted_module_names());
     }
@@ -275,7 +268,7 @@ Module module_from_json(const json &object, const std::string &path) {
     module.power_on_mode = static_cast<std::int16_t>(
         integer_member(object, path, "power_on_mode", kPowerOnValue, kRetentive));
 
-    const json &channels = array_member(object, path, "channels");
+    const std::vector<JsonValue> &channels = array_member(object, path, "channels").items;
     const std::string channels_path = field_path(path, "channels");
     if (channels.size() != static_cast<std::size_t>(channel_count(module.kind))) {
         throw StateError(channels_path + ": a " + module_name(module.kind) + " has " +
@@ -288,12 +281,10 @@ Module module_from_json(const json &object, const std::string &path) {
     return module;
 }
 
-} // namespace
-
-Backplane backplane_from_json(const json &document) {
+Backplane backplane_in(const JsonValue &document) {
     check_known_fields(document, "", {"slots"});
     Backplane backplane;
-    const json &slots = array_member(document, "", "slots");
+    const std::vector<JsonValue> &slots = array_member(document, "", "slots").items;
     for (std::size_t index = 0; index < slots.size(); ++index) {
         const std::string path = element_path("slots", index);
         const auto slot =
@@ -304,6 +295,12 @@ Backplane backplane_from_json(const json &document) {
         backplane.slots[slot] = module_from_json(slots[index], path);
     }
     return backplane;
+}
+
+} // namespace
+
+Backplane backplane_from_json(const nlohmann::ordered_json &document) {
+    return backplane_in(read_json(document.dump()));
 }
 
 std::string format_backplane(const Backplane &backplane) {
@@ -327,37 +324,7 @@ Backplane parse_backplane(std::string_view text) {
     if (text.find('\0') != std::string_view::npos) {
         throw StateError("a NUL byte at offset " + std::to_string(text.find('\0')));
     }
-    // The parser keeps the last of two fields of one name: a second "slots" would
-    // empty the backplane unseen. The keys of every open object are kept to find one.
-    std::vector<std::set<std::string>> open_objects;
-    std::string twice;
-    const json::parser_callback_t find_repeated_keys = [&](int, json::parse_event_t event,
-                                                           json &parsed) {
-        if (event == json::parse_event_t::object_start) {
-            open_objects.emplace_back();
-        } else if (event == json::parse_event_t::object_end && !open_objects.empty()) {
-            open_objects.pop_back();
-        } else if (event == json::parse_event_t::key && !open_objects.empty() &&
-                   !open_objects.back().insert(parsed.get<std::string>()).second && twice.empty()) {
-            twice = parsed.get<std::string>();
-        }
-        return true;
-    };
-    json document;
-    try {
-        document = json::parse(text, find_repeated_keys);
-    } catch (const json::exception &error) {
-        // Not only syntax: a number too large for a double is refused here too.
-        // Keep the library's account of where the text goes wrong, without its tag.
-        const std::string what = error.what();
-        const std::size_t tag_end = what.find("] ");
-        throw StateError(
-            one_line(tag_end == std::string::npos ? what : what.substr(tag_end + 2), 200));
-    }
-    if (!twice.empty()) {
-        throw StateError("\"" + one_line(twice, kQuoteLimit) + "\" is given twice in one object");
-    }
-    return backplane_from_json(document);
+    return backplane_in(read_json(text));
 }
 
 } // namespace zmod4710_sim

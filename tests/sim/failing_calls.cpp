@@ -8,6 +8,8 @@
 //   close-written  the first close of a regular file open for writing (EIO)
 //   rename         the first renameat (EIO)
 //   fsync-folder   the first flush of a folder (EIO)
+//   malloc         every allocation after the first ZMOD4710_TEST_FAIL_AFTER (ENOMEM)
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -48,11 +50,27 @@ template <class Function> Function next(const char *name) {
 // Each stands in for the system's function of the name in its label; their own
 // names keep them apart from the system's declarations.
 extern "C" {
+void *__libc_malloc(size_t size);
+void *failing_malloc(size_t size) __asm__("malloc");
 ssize_t failing_write(int descriptor, const void *data, size_t size) __asm__("write");
 int failing_fsync(int descriptor) __asm__("fsync");
 int failing_close(int descriptor) __asm__("close");
 int failing_renameat(int from_folder, const char *from, int to_folder,
                      const char *to) __asm__("renameat");
+}
+
+void *failing_malloc(size_t size) {
+    // Counted from when the failure is asked for.
+    static std::atomic<long> made{0};
+    const char *wanted = std::getenv("ZMOD4710_TEST_FAIL");
+    if (wanted != nullptr && std::strcmp(wanted, "malloc") == 0) {
+        const char *after = std::getenv("ZMOD4710_TEST_FAIL_AFTER");
+        if (made++ >= std::atol(after != nullptr ? after : "0")) {
+            errno = ENOMEM;
+            return nullptr;
+        }
+    }
+    return __libc_malloc(size);
 }
 
 ssize_t failing_write(int descriptor, const void *data, size_t size) {

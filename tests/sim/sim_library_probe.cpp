@@ -18,6 +18,9 @@
 //                                          SECONDS, and says "done" and how
 //                                          many; the exit status is the number
 //                                          of calls that failed
+//
+// ZMOD4710_TEST_ARM=CALL makes CALL fail (failing_calls.cpp) from the start of
+// main, when the probe itself has started.
 #include "sim_library_probe.hpp"
 
 #include "zmod4710.h"
@@ -84,6 +87,11 @@ int number(const char *text) {
 } // namespace
 
 int main(int argc, char **argv) {
+#ifndef _WIN32
+    if (const char *call = std::getenv("ZMOD4710_TEST_ARM")) {
+        ::setenv("ZMOD4710_TEST_FAIL", call, 1);
+    }
+#endif
     const std::string command = argc > 1 ? argv[1] : "";
     if (command == "scan") {
         return scan();

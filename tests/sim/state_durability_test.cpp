@@ -202,18 +202,20 @@ TEST_F(StateDurability, OnlyWritersTakeTheLockAndAWaitingOneHasItsTurn) {
 // Runs zmod4710-sim (or another program of the simulator) with the system call
 // named call failing once, as failing_calls.cpp makes it fail.
 ProcessResult run_failing(const std::vector<std::string> &arguments, const std::string &call,
-                          const char *by = "failure") {
+                          const std::string &by = "failure") {
     const ScopedEnvironment preload("LD_PRELOAD", FAILING_CALLS_PATH);
     const ScopedEnvironment sanitizer("ASAN_OPTIONS", "verify_asan_link_order=0");
     const ScopedEnvironment failing("ZMOD4710_TEST_FAIL", call);
-    const ScopedEnvironment how("ZMOD4710_TEST_FAIL_BY", std::string(by));
+    const ScopedEnvironment how("ZMOD4710_TEST_FAIL_BY", by);
+    const ScopedEnvironment after("ZMOD4710_TEST_FAIL_AFTER", by);
     return run_program(arguments, "");
 }
 
-// A write whose system call fails is reported in one line and exits 1, and it
-// leaves the state as it was and nothing beside it; a failed flush of the
-// folder puts the old state back, since the new one may not last.
-TEST_F(StateDurability, AFailingSystemCallFailsTheWriteAndLeavesTheOldState) {
+// A write whose system call fails, or for which memory runs out, is reported in
+// one line and exits 1, and it leaves the state as it was and nothing beside
+// it; a failed flush of the folder puts the old state back, since the new one
+// may not last.
+TEST_F(StateDurability, AFailingSystemCallOrAllocationFailsTheWriteAndLeavesTheOldState) {
     // A write refused before it starts makes nothing, not even the lock.
     write_text_file(state_path, format_backplane(factory_backplane()));
     std::filesystem::permissions(state_path, std::filesystem::perms::owner_read);
@@ -250,6 +252,33 @@ TEST_F(StateDurability, AFailingSystemCallFailsTheWriteAndLeavesTheOldState) {
               std::string::npos)
         << library.errors;
     EXPECT_TRUE(read_text_file(state_path) == before) << "the state changed";
+
+#ifndef __SANITIZE_ADDRESS__ // whose own allocator the injector's would displace
+    // Memory that runs out after the first N allocations, wherever that falls,
+    // from before main on, until N is enough: the same, or a write that is done.
+    for (int after = 0; after < (1 << 20); after = std::max(1, 2 * after)) {
+        const ProcessResult result =
+            run_failing({kSim, "insert", "4", "--replace"}, "malloc", std::to_string(after));
+        if (result.exit_status == 0) {
+            break;
+        }
+        EXPECT_EQ(result.exit_status, 1) << "after " << after << ": " << result.errors;
+        EXPECT_EQ(result.errors, "zmod4710-sim: out of memory\n") << "after " << after;
+        EXPECT_TRUE(read_text_file(state_path) == before) << "after " << after;
+        EXPECT_EQ(names_here(), (std::set<std::string>{"backplane.json", "backplane.json.lock"}));
+    }
+    for (int after = 0; after < (1 << 20); after = std::max(1, 2 * after)) {
+        const ScopedEnvironment in_main("ZMOD4710_TEST_ARM", "malloc");
+        const ProcessResult result =
+            run_failing({kProbe, "write", "0", "0", "1"}, "none", std::to_string(after));
+        if (result.exit_status == 0) {
+            break;
+        }
+        // Init, the write, or both refused; never the program ended.
+        EXPECT_TRUE(result.exit_status == 1 || result.exit_status == 2) << "after " << after;
+        EXPECT_EQ(result.errors, "zmod4710 simulator: out of memory\n") << "after " << after;
+    }
+#endif
 }
 
 // A writer killed after it made its temporary file leaves it; the next writer
