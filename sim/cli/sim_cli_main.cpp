@@ -30,7 +30,7 @@ namespace {
 
 // Set before any other object of the program is made.
 struct UnhandledEnds {
-    UnhandledEnds() { std::set_terminate(end_unhandled); }
+    UnhandledEnds() noexcept { std::set_terminate(end_unhandled); }
 };
 #if defined(__GNUC__)
 __attribute__((init_priority(101)))

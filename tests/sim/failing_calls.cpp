@@ -50,7 +50,8 @@ template <class Function> Function next(const char *name) {
 // Each stands in for the system's function of the name in its label; their own
 // names keep them apart from the system's declarations.
 extern "C" {
-void *__libc_malloc(size_t size);
+// glibc's own allocator, which the one here hands on to.
+void *__libc_malloc(size_t size); // NOLINT(bugprone-reserved-identifier)
 void *failing_malloc(size_t size) __asm__("malloc");
 ssize_t failing_write(int descriptor, const void *data, size_t size) __asm__("write");
 int failing_fsync(int descriptor) __asm__("fsync");
@@ -65,7 +66,7 @@ void *failing_malloc(size_t size) {
     const char *wanted = std::getenv("ZMOD4710_TEST_FAIL");
     if (wanted != nullptr && std::strcmp(wanted, "malloc") == 0) {
         const char *after = std::getenv("ZMOD4710_TEST_FAIL_AFTER");
-        if (made++ >= std::atol(after != nullptr ? after : "0")) {
+        if (made++ >= std::strtol(after != nullptr ? after : "0", nullptr, 10)) {
             errno = ENOMEM;
             return nullptr;
         }
