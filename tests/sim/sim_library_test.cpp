@@ -172,7 +172,7 @@ TEST_F(SimulatedLibrary, NeverWritesOverAnotherProgramsEditHoweverItWasMade) {
     arrange(factory_backplane());
     ASSERT_EQ(zmod4710_Init(0), 0);
     const int file = ::open(state_path.c_str(), O_RDWR | O_CLOEXEC);
-    const std::size_t size = std::filesystem::file_size(state_path);
+    const auto size = static_cast<std::size_t>(std::filesystem::file_size(state_path));
     auto *text =
         static_cast<char *>(::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, file, 0));
     ASSERT_NE(text, MAP_FAILED);
