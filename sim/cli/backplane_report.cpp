@@ -92,6 +92,33 @@ std::string describe_backplane(const Backplane &backplane, bool with_calibration
     return text.empty() ? "No module on the backplane.\n" : text;
 }
 
+std::string describe_refusal(const Refusal &refusal) {
+    std::string text = "zmod4710_" + call_name(refusal.call);
+    if (call_has_slot(refusal.call)) {
+        text += refusal.slot ? ", slot " + std::to_string(*refusal.slot) : ", any slot";
+    }
+    if (call_has_channel(refusal.call)) {
+        text += refusal.channel ? ", channel " + std::to_string(*refusal.channel) : ", any channel";
+    }
+    text += ": result " + std::to_string(refusal.result);
+    if (!refusal.times) {
+        return text + ", every call until cleared";
+    }
+    return text + (*refusal.times == 1 ? ", the next call"
+                                       : ", the next " + std::to_string(*refusal.times) + " calls");
+}
+
+std::string describe_refusals(const std::vector<Refusal> &refusals) {
+    if (refusals.empty()) {
+        return "No refusals on request.\n";
+    }
+    std::string text = "Refusals on request, in the order they apply:\n";
+    for (const Refusal &refusal : refusals) {
+        text += "  " + describe_refusal(refusal) + "\n";
+    }
+    return text;
+}
+
 std::string describe_power_cycle(const std::vector<ModulePowerUp> &report) {
     if (report.empty()) {
         return "No analog-output module on the backplane.\n";

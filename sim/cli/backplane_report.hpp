@@ -13,6 +13,11 @@ namespace zmod4710_sim {
 // its channels; with_calibration adds each channel's gain and offset in every range.
 std::string describe_backplane(const Backplane &backplane, bool with_calibration);
 
+// "zmod4710_WriteAO, slot 0, channel 1: result 7, the next 5 calls"
+std::string describe_refusal(const Refusal &refusal);
+// Each refusal pending on a line of its own, in the order they apply.
+std::string describe_refusals(const std::vector<Refusal> &refusals);
+
 // One line for each analog-output module, and one for each channel that changed.
 std::string describe_power_cycle(const std::vector<ModulePowerUp> &report);
 

@@ -5,12 +5,14 @@
 #include "one_line.hpp"
 #include "state_file.hpp"
 #include "state_json.hpp"
+#include "zmod4710_sim.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <new>
 #include <optional>
@@ -38,6 +40,11 @@ struct Options {
     bool replace = false;
     int gain = 0;
     int offset = 0;
+    std::string call;
+    int result = ZMOD4710_SIM_REFUSED_ON_REQUEST;
+    int times = 1;
+    bool always = false;
+    bool clear = false;
 };
 
 const char *const kFooter =
@@ -90,7 +97,8 @@ void add_show(CLI::App &app, Options &options, Action &action) {
             out << "Backplane in " << one_line(file.path().string())
                 << (std::filesystem::exists(file.path()) ? "" : " (no file yet: factory state)")
                 << "\n\n"
-                << describe_backplane(backplane, options.calibration);
+                << describe_backplane(backplane, options.calibration)
+                << (backplane.refusals.empty() ? "" : "\n" + describe_refusals(backplane.refusals));
         };
     });
 }
@@ -213,6 +221,128 @@ void add_reset(CLI::App &app, Action &action) {
 
 // One line on err, starting with the program's name. Whatever the message,
 // something is said: when memory runs out, a line that needs none.
+// A call's name on the command line: one that can be refused, with or without
+// its "zmod4710_".
+CLI::Validator refusable_call() {
+    return CLI::Validator(
+        [](const std::string &text) {
+            const std::optional<Call> call = call_named(text);
+            if (call && !can_be_refused(*call)) {
+                return text + " returns no result, and cannot be refused";
+            }
+            std::string names;
+            for (const std::string &name : refusable_call_names()) {
+                names += (names.empty() ? "" : ", ") + name;
+            }
+            return call ? std::string() : "unknown call " + text + " (calls: " + names + ")";
+        },
+        "CALL", "call");
+}
+
+CLI::Validator non_zero() {
+    return CLI::Validator(
+        [](const std::string &text) {
+            return text == "0" || text == "-0" || text == "+0"
+                       ? std::string("expected a result other than 0, which is success")
+                       : std::string();
+        },
+        "", "not 0");
+}
+
+// What refuse's options ask for, once the command line is read; throws the
+// parser's error when they do not go together.
+Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
+    const bool any = refuse.count("CALL") + refuse.count("--slot") + refuse.count("--channel") +
+                         refuse.count("--result") + refuse.count("--times") +
+                         refuse.count("--always") >
+                     0;
+    if (options.clear && any) {
+        throw CLI::ValidationError("--clear", "takes no call and no other option");
+    }
+    if (options.clear) {
+        return Refusal();
+    }
+    if (refuse.count("CALL") == 0) {
+        throw CLI::RequiredError("CALL");
+    }
+    Refusal refusal;
+    refusal.call = *call_named(options.call);
+    for (const auto &[option, has] : {std::pair("--slot", call_has_slot(refusal.call)),
+                                      std::pair("--channel", call_has_channel(refusal.call))}) {
+        if (refuse.count(option) > 0 && !has) {
+            throw CLI::ValidationError(option, "zmod4710_" + call_name(refusal.call) +
+                                                   " is not made on a " + (option + 2));
+        }
+    }
+    refusal.slot = refuse.count("--slot") > 0 ? std::optional<int>(options.slot) : std::nullopt;
+    refusal.channel =
+        refuse.count("--channel") > 0 ? std::optional<int>(options.channel) : std::nullopt;
+    refusal.result = options.result;
+    refusal.times = options.always ? std::nullopt : std::optional<int>(options.times);
+    return refusal;
+}
+
+void clear_refusals(const StateFile &file, std::ostream &out) {
+    std::size_t cleared = 0;
+    file.update([&](Backplane &backplane) {
+        cleared = backplane.refusals.size();
+        backplane.refusals.clear();
+        return cleared > 0;
+    });
+    out << (cleared == 0 ? std::string("No refusals on request were pending")
+                         : "Refusals on request cleared: " + std::to_string(cleared))
+        << "\n";
+}
+
+void add_refuse(CLI::App &app, Options &options, Action &action) {
+    CLI::App *refuse = app.add_subcommand(
+        "refuse", "Make the module library refuse a call, as a test of a program's refusals");
+    refuse->add_option("CALL", options.call, "The call, such as WriteAO or zmod4710_WriteAO")
+        ->check(refusable_call());
+    refuse->add_option("--slot", options.slot, "Only calls on this slot, 0 to 7")
+        ->transform(decimal())
+        ->check(CLI::Range(0, kSlotCount - 1));
+    refuse->add_option("--channel", options.channel, "Only calls on this channel")
+        ->transform(decimal())
+        ->check(CLI::Range(0, std::numeric_limits<int>::max()));
+    refuse->add_option("--result", options.result, "What the call returns, not 0 (default -4)")
+        ->transform(decimal())
+        ->check(non_zero());
+    CLI::Option *times =
+        refuse->add_option("--times", options.times, "Refuse the next N such calls (default 1)")
+            ->transform(decimal())
+            ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+    times->excludes(refuse->add_flag("--always", options.always, "Refuse every such call"));
+    refuse->add_flag("--clear", options.clear, "Remove every refusal pending");
+    refuse->callback([&, refuse] {
+        const Refusal refusal = refusal_asked(options, *refuse);
+        action = [&, refusal](const StateFile &file, std::ostream &out) {
+            if (options.clear) {
+                clear_refusals(file, out);
+                return;
+            }
+            file.update([&](Backplane &backplane) {
+                backplane.refusals.push_back(refusal);
+                return true;
+            });
+            out << "Refusing " << describe_refusal(refusal) << "\n";
+        };
+    });
+}
+
+void add_refusals(CLI::App &app, Options &options, Action &action) {
+    CLI::App *refusals =
+        app.add_subcommand("refusals", "List the refusals on request that are pending");
+    refusals->add_flag("--json", options.json, "Print them as JSON, for programs");
+    refusals->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out) {
+            const Backplane backplane = file.load();
+            out << (options.json ? format_refusals(backplane.refusals)
+                                 : describe_refusals(backplane.refusals));
+        };
+    });
+}
+
 void report(std::ostream &err, std::string_view message) noexcept {
     try {
         const std::string line = one_line(message);
@@ -238,6 +368,8 @@ std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
     add_remove(*app, options, action);
     add_calibrate(*app, options, action);
     add_reset(*app, action);
+    add_refuse(*app, options, action);
+    add_refusals(*app, options, action);
     return app;
 }
 

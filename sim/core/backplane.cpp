@@ -27,6 +27,34 @@ const Range &range_at(int range) {
 
 constexpr ModuleKind kKinds[] = {ModuleKind::zm4710, ModuleKind::zm4704, ModuleKind::other};
 
+struct CallInfo {
+    Call call;
+    const char *name;
+    bool has_slot;
+    bool has_channel;
+};
+
+// In the order of Call.
+constexpr CallInfo kCalls[] = {
+    {Call::init, "Init", true, false},
+    {Call::write_ao, "WriteAO", true, true},
+    {Call::set_power_on_en_status, "SetPowerOnEnStatus", true, false},
+    {Call::write_power_on_ao, "WritePowerOn_AO", true, true},
+    {Call::read_ao_gain_offset, "ReadAO_GainOffset", true, true},
+    {Call::get_firmware_version, "GetFirmwareVersion", true, false},
+    {Call::get_lib_date, "GetLibDate", false, false},
+    {Call::get_lib_version, "GetLibVersion", false, false},
+};
+
+const CallInfo &info_of(Call call) {
+    return kCalls[static_cast<std::size_t>(call)];
+}
+
+bool matches(const Refusal &refusal, Call call, int slot, int channel) {
+    return refusal.call == call && (!refusal.slot || *refusal.slot == slot) &&
+           (!refusal.channel || *refusal.channel == channel);
+}
+
 template <class SomeBackplane> auto analog_module_in(SomeBackplane &backplane, int slot) {
     auto *module =
         slot >= 0 && slot < kSlotCount ? &backplane.slots[static_cast<std::size_t>(slot)] : nullptr;
@@ -56,8 +84,13 @@ bool operator==(const Module &a, const Module &b) {
            a.channels == b.channels;
 }
 
+bool operator==(const Refusal &a, const Refusal &b) {
+    return a.call == b.call && a.slot == b.slot && a.channel == b.channel && a.result == b.result &&
+           a.times == b.times;
+}
+
 bool operator==(const Backplane &a, const Backplane &b) {
-    return a.slots == b.slots;
+    return a.slots == b.slots && a.refusals == b.refusals;
 }
 
 bool is_range_code(int range) {
@@ -128,6 +161,68 @@ std::vector<std::string> module_names() {
 
 std::string module_label(ModuleKind kind) {
     return kind == ModuleKind::other ? "module of another kind" : module_name(kind);
+}
+
+std::string call_name(Call call) {
+    return info_of(call).name;
+}
+
+std::optional<Call> call_named(std::string name) {
+    const std::string prefix = "zmod4710_";
+    if (name.compare(0, prefix.size(), prefix) == 0) {
+        name.erase(0, prefix.size());
+    }
+    for (const CallInfo &info : kCalls) {
+        if (name == info.name) {
+            return info.call;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<std::string> refusable_call_names() {
+    std::vector<std::string> names;
+    for (const CallInfo &info : kCalls) {
+        if (can_be_refused(info.call)) {
+            names.emplace_back(info.name);
+        }
+    }
+    return names;
+}
+
+bool can_be_refused(Call call) {
+    return call != Call::get_lib_version;
+}
+
+bool call_has_slot(Call call) {
+    return info_of(call).has_slot;
+}
+
+bool call_has_channel(Call call) {
+    return info_of(call).has_channel;
+}
+
+const Refusal *refusal_for(const Backplane &backplane, Call call, int slot, int channel) {
+    for (const Refusal &refusal : backplane.refusals) {
+        if (matches(refusal, call, slot, channel)) {
+            return &refusal;
+        }
+    }
+    return nullptr;
+}
+
+int use_refusal(Backplane &backplane, Call call, int slot, int channel) {
+    for (auto refusal = backplane.refusals.begin(); refusal != backplane.refusals.end();
+         ++refusal) {
+        if (matches(*refusal, call, slot, channel)) {
+            const int result = refusal->result;
+            if (refusal->times && --*refusal->times == 0) {
+                backplane.refusals.erase(refusal);
+            }
+            return result;
+        }
+    }
+    return 0;
 }
 
 Module *analog_module(Backplane &backplane, int slot) {

@@ -39,8 +39,32 @@ struct Module {
     std::vector<Channel> channels;
 };
 
+// The module library's calls. All but GetLibVersion, which returns no result,
+// can be refused on request.
+enum class Call {
+    init,
+    write_ao,
+    set_power_on_en_status,
+    write_power_on_ao,
+    read_ao_gain_offset,
+    get_firmware_version,
+    get_lib_date,
+    get_lib_version
+};
+
+// A refusal that a person asked for: the calls it matches return result, and
+// do nothing else, times more times, or for ever when times is nothing.
+struct Refusal {
+    Call call = Call::write_ao;
+    std::optional<int> slot;    // any slot when nothing
+    std::optional<int> channel; // any channel when nothing
+    int result = 0;
+    std::optional<int> times;
+};
+
 struct Backplane {
     std::array<std::optional<Module>, kSlotCount> slots;
+    std::vector<Refusal> refusals; // in the order they were asked for
 };
 
 struct RangeLimits {
@@ -55,6 +79,7 @@ constexpr std::int16_t kMaxFirmware = 32767;
 bool operator==(const Calibration &a, const Calibration &b);
 bool operator==(const Channel &a, const Channel &b);
 bool operator==(const Module &a, const Module &b);
+bool operator==(const Refusal &a, const Refusal &b);
 bool operator==(const Backplane &a, const Backplane &b);
 
 bool is_range_code(int range);
@@ -86,6 +111,22 @@ const Module *analog_module(const Backplane &backplane, int slot);
 // The module's channel, or nullptr when it has none of that number.
 Channel *channel_of(Module &module, int channel);
 const Channel *channel_of(const Module &module, int channel);
+
+// "Init", "WriteAO", ..., as the library's functions are named after
+// "zmod4710_", and the call that name gives, with or without that prefix.
+std::string call_name(Call call);
+std::optional<Call> call_named(std::string name);
+// The names of the calls that can be refused, in order.
+std::vector<std::string> refusable_call_names();
+bool can_be_refused(Call call);
+// Whether the call is made on a slot, and on a channel of it.
+bool call_has_slot(Call call);
+bool call_has_channel(Call call);
+// The first refusal pending for a call on slot and channel (-1 where the call
+// has none), or nullptr.
+const Refusal *refusal_for(const Backplane &backplane, Call call, int slot, int channel);
+// Uses that refusal up once, and returns its result; 0 when there is none.
+int use_refusal(Backplane &backplane, Call call, int slot, int channel);
 
 // A calibration as the factory would leave it: deterministic, different per channel.
 Calibration factory_calibration(int channel, int range);

@@ -191,6 +191,12 @@ void sync_folder(const Place &place);
 // Removes name from the folder; false when it cannot.
 bool remove(const Place &place, const std::string &name) noexcept;
 
+// Appends line to the file at path in one write, so that lines that programs
+// append at once are never torn; makes the file when it is missing.
+void append_line(const std::filesystem::path &path, std::string_view line);
+// The number of the process that runs this program.
+long process_id();
+
 // The stamp of what path names now, its links followed, or nothing when it is
 // not a regular file or there is nothing.
 std::optional<FileStamp> stamp_of(const std::filesystem::path &path);

@@ -326,6 +326,20 @@ bool remove(const Place &place, const std::string &name) noexcept {
     return ::unlinkat(descriptor(place.folder), name.c_str(), 0) == 0;
 }
 
+void append_line(const std::filesystem::path &path, std::string_view line) {
+    const Handle file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+    if (!file.valid()) {
+        fail("open the trace", path);
+    }
+    if (::write(descriptor(file), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+        fail("write the trace", path);
+    }
+}
+
+long process_id() {
+    return static_cast<long>(::getpid());
+}
+
 std::optional<FileStamp> stamp_of(const std::filesystem::path &path) {
     struct stat file {};
     if (::stat(path.c_str(), &file) != 0 || !S_ISREG(file.st_mode)) {

@@ -333,6 +333,24 @@ bool remove(const Place &place, const std::string &name) noexcept {
     }
 }
 
+void append_line(const std::filesystem::path &path, std::string_view line) {
+    // Appended data lands at the end whoever else appends, one write at a time.
+    const Handle file = handle_of(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
+                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        fail("open the trace", path);
+    }
+    DWORD written = 0;
+    if (!WriteFile(native(file), line.data(), call_size(line.size()), &written, nullptr) ||
+        written != line.size()) {
+        fail("write the trace", path);
+    }
+}
+
+long process_id() {
+    return static_cast<long>(GetCurrentProcessId());
+}
+
 std::optional<FileStamp> stamp_of(const std::filesystem::path &) {
     return std::nullopt;
 }

@@ -190,6 +190,31 @@ void write_channel(JsonWriter &out, std::size_t index, const Channel &channel) {
     out.close('}');
 }
 
+void write_refusals(JsonWriter &out, const std::vector<Refusal> &refusals) {
+    out.open('[');
+    for (const Refusal &refusal : refusals) {
+        out.next();
+        out.open('{');
+        out.next("call");
+        out.text(call_name(refusal.call));
+        for (const auto &[key, value] :
+             {std::pair("slot", refusal.slot), std::pair("channel", refusal.channel)}) {
+            if (value) {
+                out.next(key);
+                out.integer(*value);
+            }
+        }
+        out.next("result");
+        out.integer(refusal.result);
+        if (refusal.times) {
+            out.next("times");
+            out.integer(*refusal.times);
+        }
+        out.close('}');
+    }
+    out.close(']');
+}
+
 void write_module(JsonWriter &out, std::size_t slot, const Module &module) {
     out.open('{');
     out.next("slot");
@@ -281,9 +306,52 @@ Module module_from_json(const JsonValue &object, const std::string &path) {
     return module;
 }
 
+// An optional member, an integer from low to high, or nothing.
+std::optional<int> optional_integer(const JsonValue &object, const std::string &parent,
+                                    const std::string &key, long long low, long long high) {
+    return object.find(key) == nullptr ? std::nullopt
+                                       : std::optional<int>(static_cast<int>(
+                                             integer_member(object, parent, key, low, high)));
+}
+
+Refusal refusal_from_json(const JsonValue &object, const std::string &path) {
+    check_known_fields(object, path, {"call", "slot", "channel", "result", "times"});
+    const JsonValue &name = member(object, path, "call");
+    const std::optional<Call> call =
+        name.kind == JsonValue::Kind::text ? call_named(name.text) : std::nullopt;
+    if (!call || !can_be_refused(*call)) {
+        throw StateError(field_path(path, "call") + ": expected a call of the module library");
+    }
+    Refusal refusal;
+    refusal.call = *call;
+    constexpr long long kMost = std::numeric_limits<int>::max();
+    refusal.slot = optional_integer(object, path, "slot", 0, kSlotCount - 1);
+    refusal.channel = optional_integer(object, path, "channel", 0, kMost);
+    refusal.result = static_cast<int>(
+        integer_member(object, path, "result", std::numeric_limits<int>::min(), kMost));
+    refusal.times = optional_integer(object, path, "times", 1, kMost);
+    if (refusal.result == 0) {
+        throw StateError(field_path(path, "result") + ": expected a result other than 0");
+    }
+    return refusal;
+}
+
+std::vector<Refusal> refusals_from_json(const JsonValue &document) {
+    std::vector<Refusal> refusals;
+    if (document.find("refusals") == nullptr) {
+        return refusals;
+    }
+    const std::vector<JsonValue> &list = array_member(document, "", "refusals").items;
+    for (std::size_t index = 0; index < list.size(); ++index) {
+        refusals.push_back(refusal_from_json(list[index], element_path("refusals", index)));
+    }
+    return refusals;
+}
+
 Backplane backplane_in(const JsonValue &document) {
-    check_known_fields(document, "", {"slots"});
+    check_known_fields(document, "", {"slots", "refusals"});
     Backplane backplane;
+    backplane.refusals = refusals_from_json(document);
     const std::vector<JsonValue> &slots = array_member(document, "", "slots").items;
     for (std::size_t index = 0; index < slots.size(); ++index) {
         const std::string path = element_path("slots", index);
@@ -315,6 +383,20 @@ std::string format_backplane(const Backplane &backplane) {
         }
     }
     out.close(']');
+    // Only when there are any: a state without them is as it always was.
+    if (!backplane.refusals.empty()) {
+        out.next("refusals");
+        write_refusals(out, backplane.refusals);
+    }
+    out.close('}');
+    return out.finish();
+}
+
+std::string format_refusals(const std::vector<Refusal> &refusals) {
+    JsonWriter out;
+    out.open('{');
+    out.next("refusals");
+    write_refusals(out, refusals);
     out.close('}');
     return out.finish();
 }

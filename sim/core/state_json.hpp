@@ -17,7 +17,13 @@ Backplane backplane_from_json(const nlohmann::ordered_json &document);
 //   "channels": [{"channel": 0, "range": 0, "output": 0.0, "power_on_range": 0,
 //   "power_on_value": 0.0, "calibration": [{"range": 0, "gain": 32468, "offset": -15},
 //   ...]}, ...]}, ...]}, listing only the occupied slots, indented by two.
+// Refusals on request follow the slots, as
+// "refusals": [{"call": "WriteAO", "slot": 0, "channel": 1, "result": 7, "times": 5}],
+// only when there are any; a refusal for any slot or channel, or for ever,
+// leaves that field out.
 std::string format_backplane(const Backplane &backplane);
+// {"refusals": [...]}, as the state file lists them.
+std::string format_refusals(const std::vector<Refusal> &refusals);
 // Throws StateError when text is not JSON or not a backplane.
 Backplane parse_backplane(std::string_view text);
 

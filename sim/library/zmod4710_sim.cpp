@@ -1,15 +1,21 @@
 // The module library, simulated: the zmod4710_* functions working on the
 // backplane in the state file, so what one program writes the next one finds.
-// Its results are named in zmod4710_sim.h; a failed call changes nothing.
+// Its results are named in zmod4710_sim.h; a failed call changes nothing. A
+// call that a person asked to refuse (zmod4710-sim refuse) returns the result
+// asked for and does nothing else; with ZMOD4710_SIM_TRACE set, every call is
+// told in one line of that file.
 #include "zmod4710_sim.h"
 #include "zmod4710.h"
 
 #include "backplane.hpp"
 #include "one_line.hpp"
+#include "platform.hpp"
 #include "state_file.hpp"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -38,8 +44,7 @@ std::mutex g_calls;
 // Standard output belongs to the tools; problems go to standard error, once a run
 // so a scan of eight slots does not repeat the same complaint. With no memory
 // left to escape the message, a line that needs none.
-void report_problem_once(const char *message) noexcept {
-    static bool reported = false;
+void report_once(bool &reported, const char *message) noexcept {
     if (reported) {
         return;
     }
@@ -51,21 +56,72 @@ void report_problem_once(const char *message) noexcept {
     }
 }
 
-// Runs an operation on the state, one at a time, turning every failure into a
-// result: no exception leaves the library, whatever it is (memory running out
-// too), since the C caller has no way to take one.
-template <class Operation> int guarded(Operation operation) noexcept {
+void report_problem_once(const char *message) noexcept {
+    static bool reported = false;
+    report_once(reported, message);
+}
+
+// What a call answered, as the trace tells it.
+struct Answer {
+    int result = kStateProblem;
+    bool refused_on_request = false;
+    std::string given; // what it gave back, after its result: ", gain 32509, offset -8"
+};
+
+// The shortest text that reads back as the same float.
+std::string shortest(float value) {
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
+
+// "PID zmod4710_Call(arguments) = result", what it gave back, and a mark for a
+// refusal asked for, appended whole to the trace that ZMOD4710_SIM_TRACE names.
+// A trace that cannot be written is told once, and the calls go on.
+void trace(Call call, const std::string &arguments, const Answer &answer) noexcept {
+    static bool reported = false;
+    try {
+        const char *file = std::getenv("ZMOD4710_SIM_TRACE");
+        if (file == nullptr || *file == '\0') {
+            return;
+        }
+        platform::append_line(
+            file, std::to_string(platform::process_id()) + " zmod4710_" + call_name(call) + "(" +
+                      arguments + ") = " + std::to_string(answer.result) + answer.given +
+                      (answer.refused_on_request ? " (refused on request)" : "") + "\n");
+    } catch (const std::bad_alloc &) {
+        report_once(reported, "out of memory");
+    } catch (const std::exception &error) {
+        report_once(reported, error.what());
+    }
+}
+
+// Runs the operation that answers a call, one at a time, turning every failure
+// into a result: no exception leaves the library, whatever it is (memory
+// running out too), since the C caller has no way to take one. Then the call
+// is traced, with arguments() as its arguments.
+template <class Arguments, class Operation>
+int answered(Call call, const Arguments &arguments, const Operation &operation) noexcept {
+    Answer answer;
     try {
         const std::lock_guard<std::mutex> one_at_a_time(g_calls);
-        return operation();
+        operation(answer);
     } catch (const std::bad_alloc &) {
+        answer = Answer();
         report_problem_once("out of memory");
     } catch (const std::exception &error) {
+        answer = Answer();
         report_problem_once(error.what());
     } catch (...) {
+        answer = Answer();
         report_problem_once("unexpected failure");
     }
-    return kStateProblem;
+    try {
+        trace(call, arguments(), answer);
+    } catch (...) {
+        report_problem_once("out of memory");
+    }
+    return answer.result;
 }
 
 // The state file that ZMOD4710_SIM_STATE or the default names now, kept from
@@ -87,49 +143,89 @@ bool is_initialized(int slot) {
     return is_slot(slot) && g_initialized[slot];
 }
 
-// Applies change to the module in an initialized slot and stores the result;
-// change answers kOk to keep its change, anything else to drop it.
-template <class Change> int change_module(int slot, Change change) {
-    return guarded([&] {
-        if (!is_initialized(slot)) {
-            return kNoModule;
-        }
-        int result = kOk;
-        state_file().update([&](Backplane &backplane) {
-            Module *module = analog_module(backplane, slot);
-            result = module != nullptr ? change(*module) : kNoModule;
-            return result == kOk;
+// Whether a refusal asked for answers the call in backplane, as it was read:
+// its result, used up under the state's lock when it counts.
+bool refused_on_request(const Backplane &backplane, Call call, int slot, int channel,
+                        Answer &answer) {
+    const Refusal *pending = refusal_for(backplane, call, slot, channel);
+    if (pending == nullptr) {
+        return false;
+    }
+    answer.result = pending->result;
+    if (pending->times) {
+        state_file().update([&](Backplane &now) {
+            answer.result = use_refusal(now, call, slot, channel);
+            return answer.result != 0;
         });
-        return result;
+    }
+    answer.refused_on_request = answer.result != 0;
+    return answer.refused_on_request;
+}
+
+// Applies change to the module in an initialized slot and stores the result;
+// change answers kOk to keep its change, anything else to drop it. A refusal
+// asked for is used up in the same write.
+template <class Change>
+void change_module(Call call, int slot, int channel, Change change, Answer &answer) {
+    if (!is_initialized(slot)) {
+        answer.result = kNoModule;
+        return;
+    }
+    state_file().update([&](Backplane &backplane) {
+        if (const Refusal *pending = refusal_for(backplane, call, slot, channel)) {
+            const bool counted = pending->times.has_value();
+            answer.result = use_refusal(backplane, call, slot, channel);
+            answer.refused_on_request = true;
+            return counted;
+        }
+        Module *module = analog_module(backplane, slot);
+        answer.result = module != nullptr ? change(*module) : kNoModule;
+        return answer.result == kOk;
     });
 }
 
 // The same, for one channel's output in one range.
 template <class Change>
-int change_channel(int slot, int channel, short range, float value, Change change) {
+void change_channel(Call call, int slot, int channel, short range, float value, Change change,
+                    Answer &answer) {
     if (!is_range_code(range) || !std::isfinite(value)) {
-        return kBadArgument;
+        answer.result = kBadArgument;
+        return;
     }
-    return change_module(slot, [&](Module &module) {
-        Channel *target = channel_of(module, channel);
-        if (target == nullptr) {
-            return kBadArgument;
-        }
-        change(*target, clamp_to_range(range, value));
-        return kOk;
-    });
+    change_module(
+        call, slot, channel,
+        [&](Module &module) {
+            Channel *target = channel_of(module, channel);
+            if (target == nullptr) {
+                return kBadArgument;
+            }
+            change(*target, clamp_to_range(range, value));
+            return kOk;
+        },
+        answer);
 }
 
 // Reads the module in an initialized slot.
-template <class Read> int read_module(int slot, Read read) {
-    return guarded([&] {
-        if (!is_initialized(slot)) {
-            return kNoModule;
-        }
-        const std::shared_ptr<const Backplane> backplane = state_file().current();
-        const Module *module = analog_module(*backplane, slot);
-        return module != nullptr ? read(*module) : kNoModule;
-    });
+template <class Read>
+void read_module(Call call, int slot, int channel, Read read, Answer &answer) {
+    if (!is_initialized(slot)) {
+        answer.result = kNoModule;
+        return;
+    }
+    const std::shared_ptr<const Backplane> backplane = state_file().current();
+    if (refused_on_request(*backplane, call, slot, channel, answer)) {
+        return;
+    }
+    const Module *module = analog_module(*backplane, slot);
+    answer.result = module != nullptr ? read(*module) : kNoModule;
+}
+
+std::string listed(int first) {
+    return std::to_string(first);
+}
+
+template <class... Rest> std::string listed(int first, Rest... rest) {
+    return std::to_string(first) + ", " + listed(rest...);
 }
 
 } // namespace
@@ -137,77 +233,144 @@ template <class Read> int read_module(int slot, Read read) {
 extern "C" {
 
 int zmod4710_Init(int slot) {
-    if (!is_slot(slot)) {
-        return kBadArgument;
-    }
-    return guarded([&] {
-        const std::shared_ptr<const Backplane> backplane = state_file().current();
-        g_initialized[slot] = analog_module(*backplane, slot) != nullptr;
-        return g_initialized[slot] ? kOk : kNoModule;
-    });
+    return answered(
+        Call::init, [&] { return listed(slot); },
+        [&](Answer &answer) {
+            const std::shared_ptr<const Backplane> backplane = state_file().current();
+            if (refused_on_request(*backplane, Call::init, slot, -1, answer)) {
+                return;
+            }
+            if (!is_slot(slot)) {
+                answer.result = kBadArgument;
+                return;
+            }
+            g_initialized[slot] = analog_module(*backplane, slot) != nullptr;
+            answer.result = g_initialized[slot] ? kOk : kNoModule;
+        });
 }
 
 int zmod4710_WriteAO(int slot, int channel, short range, float value) {
-    return change_channel(slot, channel, range, value, [&](Channel &target, float output) {
-        target.range = range;
-        target.output = output;
-    });
+    return answered(
+        Call::write_ao, [&] { return listed(slot, channel, range) + ", " + shortest(value); },
+        [&](Answer &answer) {
+            change_channel(
+                Call::write_ao, slot, channel, range, value,
+                [&](Channel &target, float output) {
+                    target.range = range;
+                    target.output = output;
+                },
+                answer);
+        });
 }
 
 int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
-    if (mode != kPowerOnValue && mode != kRetentive) {
-        return kBadArgument;
-    }
-    return change_module(slot, [&](Module &module) {
-        module.power_on_mode = mode;
-        return kOk;
-    });
+    return answered(
+        Call::set_power_on_en_status, [&] { return listed(slot, mode); },
+        [&](Answer &answer) {
+            if (mode != kPowerOnValue && mode != kRetentive) {
+                answer.result = kBadArgument;
+                return;
+            }
+            change_module(
+                Call::set_power_on_en_status, slot, -1,
+                [&](Module &module) {
+                    module.power_on_mode = mode;
+                    return kOk;
+                },
+                answer);
+        });
 }
 
 int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value) {
-    return change_channel(slot, channel, range, value, [&](Channel &target, float power_on_value) {
-        target.power_on_range = range;
-        target.power_on_value = power_on_value;
-    });
+    return answered(
+        Call::write_power_on_ao,
+        [&] { return listed(slot, channel, range) + ", " + shortest(value); },
+        [&](Answer &answer) {
+            change_channel(
+                Call::write_power_on_ao, slot, channel, range, value,
+                [&](Channel &target, float power_on_value) {
+                    target.power_on_range = range;
+                    target.power_on_value = power_on_value;
+                },
+                answer);
+        });
 }
 
 int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned short *gain,
                                short *offset) {
-    if (!is_range_code(range) || gain == nullptr || offset == nullptr) {
-        return kBadArgument;
-    }
-    return read_module(slot, [&](const Module &module) {
-        const Channel *source = channel_of(module, channel);
-        if (source == nullptr) {
-            return kBadArgument;
-        }
-        const Calibration &calibration = source->calibration[static_cast<std::size_t>(range)];
-        *gain = calibration.gain;
-        *offset = calibration.offset;
-        return kOk;
-    });
+    return answered(
+        Call::read_ao_gain_offset, [&] { return listed(slot, channel, range); },
+        [&](Answer &answer) {
+            if (!is_range_code(range) || gain == nullptr || offset == nullptr) {
+                answer.result = kBadArgument;
+                return;
+            }
+            read_module(
+                Call::read_ao_gain_offset, slot, channel,
+                [&](const Module &module) {
+                    const Channel *source = channel_of(module, channel);
+                    if (source == nullptr) {
+                        return kBadArgument;
+                    }
+                    const Calibration &calibration =
+                        source->calibration[static_cast<std::size_t>(range)];
+                    *gain = calibration.gain;
+                    *offset = calibration.offset;
+                    answer.given =
+                        ", gain " + std::to_string(*gain) + ", offset " + std::to_string(*offset);
+                    return kOk;
+                },
+                answer);
+        });
 }
 
 int zmod4710_GetLibVersion(void) {
-    return kLibraryVersion;
+    return answered(
+        Call::get_lib_version, [] { return std::string(); },
+        [](Answer &answer) { answer.result = kLibraryVersion; });
 }
 
 int zmod4710_GetLibDate(char *date) {
-    if (date == nullptr) {
-        return kBadArgument;
-    }
-    std::memcpy(date, kLibraryDate, sizeof kLibraryDate);
-    return kOk;
+    return answered(
+        Call::get_lib_date, [] { return std::string(); },
+        [&](Answer &answer) {
+            // The state is looked at only for a refusal asked for: one that cannot
+            // be read holds none, and the date is had all the same.
+            std::shared_ptr<const Backplane> backplane;
+            try {
+                backplane = state_file().current();
+            } catch (const StateError &) {
+            }
+            if (backplane && refused_on_request(*backplane, Call::get_lib_date, -1, -1, answer)) {
+                return;
+            }
+            if (date == nullptr) {
+                answer.result = kBadArgument;
+                return;
+            }
+            std::memcpy(date, kLibraryDate, sizeof kLibraryDate);
+            answer.result = kOk;
+            answer.given = std::string(", date ") + kLibraryDate;
+        });
 }
 
 int zmod4710_GetFirmwareVersion(int slot, short *version) {
-    if (version == nullptr) {
-        return kBadArgument;
-    }
-    return read_module(slot, [&](const Module &module) {
-        *version = module.firmware;
-        return kOk;
-    });
+    return answered(
+        Call::get_firmware_version, [&] { return listed(slot); },
+        [&](Answer &answer) {
+            if (version == nullptr) {
+                answer.result = kBadArgument;
+                return;
+            }
+            read_module(
+                Call::get_firmware_version, slot, -1,
+                [&](const Module &module) {
+                    *version = module.firmware;
+                    answer.given = ", version " + std::to_string(*version);
+                    return kOk;
+                },
+                answer);
+        });
 }
 
 } // extern "C"

@@ -4,6 +4,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
+#include <regex>
+#include <sstream>
+
 namespace {
 
 using json = nlohmann::json;
@@ -11,6 +15,7 @@ using json = nlohmann::json;
 const std::string kPowerOn = AO_POWER_ON_PATH;
 const std::string kBasicInfo = AO_BASIC_INFO_PATH;
 const std::string kSim = ZMOD4710_SIM_PATH;
+const std::string kProbe = SIM_LIBRARY_PROBE_PATH;
 
 class ProgramsTogether : public ToolTest {
 protected:
@@ -73,6 +78,102 @@ TEST_F(ProgramsTogether, AnUnreadableStateFileIsReportedAndLeftAsItWas) {
                                 " is not a backplane state, and is left as it is: slots: expected "
                                 "a list\n");
     EXPECT_EQ(read_text_file(state_path), corrupt);
+}
+
+// Programs writing at once use a counted refusal exactly as often as asked, and
+// a tool meets a refused zmod4710_Init as it would meet the module's own.
+TEST_F(ProgramsTogether, ARefusalOnRequestIsUsedAsOftenAsAskedWhoeverCalls) {
+    sim({"refuse", "WriteAO", "--times", "5", "--result", "7"});
+    std::vector<std::unique_ptr<ChildProcess>> writers;
+    for (int channel = 0; channel < 4; ++channel) {
+        writers.push_back(std::make_unique<ChildProcess>(
+            std::vector<std::string>{kProbe, "write", "0", std::to_string(channel), "6"}));
+    }
+    int refused = 0;
+    for (const auto &writer : writers) {
+        refused += writer->finish().exit_status; // the calls each one had refused
+    }
+    EXPECT_EQ(refused, 5);
+    EXPECT_EQ(sim({"refusals"}), "No refusals on request.\n");
+
+    sim({"refuse", "zmod4710_Init", "--always"});
+    run_transcript(kPowerOn, "power_on/no_module");
+    run_transcript(kPowerOn, "power_on/no_module");
+    EXPECT_EQ(sim({"refusals"}),
+              "Refusals on request, in the order they apply:\n"
+              "  zmod4710_Init, any slot: result -4, every call until cleared\n");
+}
+
+// The lines of a trace by the program that wrote them, the process number
+// taken off each.
+std::map<std::string, std::vector<std::string>> traced_calls(const std::string &trace) {
+    std::map<std::string, std::vector<std::string>> calls;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t blank = line.find(' ');
+        EXPECT_TRUE(
+            std::regex_match(line, std::regex(R"(\d+ zmod4710_\w+\([-\d., ]*\) = -?\d+.*)")))
+            << line;
+        calls[line.substr(0, blank)].push_back(line.substr(blank + 1));
+    }
+    return calls;
+}
+
+// ZMOD4710_SIM_TRACE: each call a line, in order, with what it gave back and a
+// mark for a refusal asked for; programs at once share one file line by line.
+TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
+    const std::filesystem::path trace = directory.path() / "trace.txt";
+    {
+        const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
+        sim({"calibrate", "0", "1", "2", "--gain", "500", "--offset", "-12"});
+        run_transcript(kBasicInfo, "basic_info/worked_example");
+        sim({"refuse", "WriteAO", "--channel", "1", "--result", "7"});
+        EXPECT_EQ(run_program({kProbe, "write", "0", "1", "1"}, "").exit_status, 1);
+    }
+    std::vector<std::vector<std::string>> programs;
+    for (const auto &[process, calls] : traced_calls(read_text_file(trace))) {
+        programs.push_back(calls);
+    }
+    ASSERT_EQ(programs.size(), 2u);
+    std::sort(programs.begin(), programs.end(),
+              [](const auto &a, const auto &b) { return a.size() > b.size(); });
+    EXPECT_EQ(programs[0], (std::vector<std::string>{
+                               "zmod4710_Init(0) = 0", "zmod4710_GetLibVersion() = 256",
+                               "zmod4710_GetLibDate() = 0, date 2026-12-08",
+                               "zmod4710_GetFirmwareVersion(0) = 0, version 3",
+                               "zmod4710_ReadAO_GainOffset(0, 1, 2) = 0, gain 500, offset -12",
+                               "zmod4710_WriteAO(0, 1, 2, 1.5) = 0"}));
+    EXPECT_EQ(programs[1], (std::vector<std::string>{
+                               "zmod4710_Init(0) = 0",
+                               "zmod4710_WriteAO(0, 1, 1, 0.001) = 7 (refused on request)"}));
+
+    std::filesystem::remove(trace);
+    std::vector<std::unique_ptr<ChildProcess>> writers;
+    {
+        const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
+        for (int channel = 2; channel < 6; ++channel) {
+            writers.push_back(std::make_unique<ChildProcess>(
+                std::vector<std::string>{kProbe, "write", "0", std::to_string(channel), "40"}));
+        }
+        for (const auto &writer : writers) {
+            EXPECT_EQ(writer->finish().exit_status, 0);
+        }
+        // A trace that cannot be written is told once, and the calls go on.
+        const ScopedEnvironment nowhere("ZMOD4710_SIM_TRACE",
+                                        (directory.path() / "none" / "trace.txt").string());
+        const ProcessResult untraced = run_program({kProbe, "write", "0", "0", "3"}, "");
+        EXPECT_EQ(untraced.exit_status, 0);
+        EXPECT_EQ(std::count(untraced.errors.begin(), untraced.errors.end(), '\n'), 1);
+        EXPECT_EQ(untraced.errors.rfind("zmod4710 simulator: cannot open the trace ", 0), 0u)
+            << untraced.errors;
+    }
+    const auto calls = traced_calls(read_text_file(trace));
+    ASSERT_EQ(calls.size(), 4u);
+    for (const auto &[process, lines] : calls) {
+        ASSERT_EQ(lines.size(), 41u) << process;
+        EXPECT_EQ(lines[40].substr(0, lines[40].find('(')), "zmod4710_WriteAO");
+        EXPECT_EQ(lines[40].substr(lines[40].find(" = ")), " = 0");
+    }
 }
 
 } // namespace

@@ -304,6 +304,60 @@ TEST_F(SimCli, NeverOverwritesAStateFileItCannotParse) {
     EXPECT_EQ(read_text_file(state_path), corrupt);
 }
 
+// refuse and refusals: what each command line stores and shows, and the ones
+// refused with nothing stored.
+TEST_F(SimCli, RefusesCallsOnRequestAndListsThem) {
+    const std::pair<std::vector<std::string>, std::string> asked[] = {
+        {{"refuse", "WriteAO", "--slot", "0", "--channel", "1", "--result", "7", "--times", "5"},
+         "zmod4710_WriteAO, slot 0, channel 1: result 7, the next 5 calls"},
+        {{"refuse", "zmod4710_Init", "--slot", "3", "--always"},
+         "zmod4710_Init, slot 3: result -4, every call until cleared"},
+        {{"refuse", "ReadAO_GainOffset", "--result", "-0012"},
+         "zmod4710_ReadAO_GainOffset, any slot, any channel: result -12, the next call"},
+        {{"refuse", "GetLibDate", "--result", "+2147483647"},
+         "zmod4710_GetLibDate: result 2147483647, the next call"},
+    };
+    std::string listed = "Refusals on request, in the order they apply:\n";
+    for (const auto &[arguments, description] : asked) {
+        const CliRun result = run(arguments);
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(result.output, "Refusing " + description + "\n");
+        listed += "  " + description + "\n";
+    }
+    EXPECT_EQ(run({"refusals"}).output, listed);
+    EXPECT_NE(run({"show"}).output.find("\n\n" + listed), std::string::npos);
+    const std::vector<Refusal> stored = state_file.load().refusals;
+    ASSERT_EQ(stored.size(), 4u);
+    EXPECT_EQ(stored[0], (Refusal{Call::write_ao, 0, 1, 7, 5}));
+    EXPECT_EQ(stored[1], (Refusal{Call::init, 3, std::nullopt, -4, std::nullopt}));
+    EXPECT_EQ(nlohmann::ordered_json::parse(run({"refusals", "--json"}).output)["refusals"][1],
+              (nlohmann::ordered_json{{"call", "Init"}, {"slot", 3}, {"result", -4}}));
+
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"refuse", "Bogus"}, "unknown call Bogus"},
+        {{"refuse", "GetLibVersion"}, "GetLibVersion returns no result"},
+        {{"refuse", "WriteAO", "--result", "0"}, "other than 0"},
+        {{"refuse", "WriteAO", "--times", "0"}, "--times"},
+        {{"refuse", "WriteAO", "--times", "2", "--always"}, "--times excludes --always"},
+        {{"refuse", "WriteAO", "--slot", "8"}, "--slot"},
+        {{"refuse", "WriteAO", "--channel", "-1"}, "--channel"},
+        {{"refuse", "WriteAO", "--result", "0x7"}, "expected a decimal number"},
+        {{"refuse", "Init", "--channel", "0"}, "zmod4710_Init is not made on a channel"},
+        {{"refuse", "GetLibDate", "--slot", "0"}, "zmod4710_GetLibDate is not made on a slot"},
+        {{"refuse", "--clear", "WriteAO"}, "--clear"},
+        {{"refuse"}, "CALL is required"},
+    };
+    for (const auto &[arguments, reason] : refused) {
+        expect_refused(arguments, 2, reason);
+    }
+
+    EXPECT_EQ(run({"refuse", "--clear"}).output, "Refusals on request cleared: 4\n");
+    EXPECT_EQ(run({"refusals"}).output, "No refusals on request.\n");
+    run({"refuse", "Init"});
+    run({"reset"});
+    EXPECT_TRUE(state_file.load().refusals.empty()) << "reset clears them too";
+}
+
 TEST_F(SimCli, ResetGivesTheFactoryBackplane) {
     state_file.store(busy_backplane());
     const CliRun result = run({"reset"});

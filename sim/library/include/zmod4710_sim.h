@@ -24,6 +24,10 @@
  * use; one line on standard error said why. Nothing changed. */
 #define ZMOD4710_SIM_STATE_PROBLEM (-3)
 
+/* Refused on request: a person asked for this call to be refused (zmod4710-sim
+ * refuse), without another result. Nothing changed. */
+#define ZMOD4710_SIM_REFUSED_ON_REQUEST (-4)
+
 /* What zmod4710_GetLibVersion returns and zmod4710_GetLibDate writes. */
 #define ZMOD4710_SIM_LIB_VERSION 0x0100
 #define ZMOD4710_SIM_LIB_DATE "2026-12-08"
