@@ -38,23 +38,37 @@ install(FILES docs/ao_power_on.1 docs/ao_basic_info.1 docs/zmod4710-sim.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES docs/zmod4710.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
 
-# One package, zmod4710-sim, installed under /usr: the tools find the library in
-# lib/ beside bin/, where their RUNPATH looks.
+# One package, zmod4710-sim, installed under /usr, as Debian's checker (lintian)
+# accepts it: the library and its pkg-config file in the folder of the machine's
+# architecture, manual pages compressed, a copyright file and a changelog, and
+# ldconfig run by a trigger rather than by maintainer scripts. The tools find
+# the library in the lib folder beside bin/, where their RUNPATH looks.
 set(CPACK_PACKAGE_NAME zmod4710-sim)
 set(CPACK_PACKAGE_VENDOR "zmod4710 tools")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Simulated ZM-4710 analog-output module, its library and console tools")
 set(CPACK_PACKAGE_DESCRIPTION
-    "The ZM-4710 and ZM-4704 analog-output modules' library (libzmod4710.so) as a \
-simulation whose backplane lives in a state file, zmod4710-sim to see and change it, the \
-console tools ao_power_on and ao_basic_info, and what programs of one's own need to build \
-against the library: headers, a CMake package, a pkg-config file and manual pages.")
-set(CPACK_PACKAGE_CONTACT "zmod4710 tools <zmod4710-tools@localhost>")
+    "The ZM-4710 and ZM-4704 analog-output modules' library (libzmod4710.so) as
+a simulation whose backplane lives in a state file; zmod4710-sim to see and
+change it, and to make the library refuse calls on request; the console
+tools ao_power_on and ao_basic_info; and what programs of one's own need to
+build against the library: headers, a CMake package, a pkg-config file and
+manual pages.")
+set(CPACK_PACKAGE_CONTACT "zmod4710 tools <maintainers@zmod4710-tools.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_LDCONFIG OFF)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/copyright.in ${PROJECT_BINARY_DIR}/debian/copyright
+               @ONLY)
+set(CPACK_ZMOD4710_DEBIAN_FILES ${CMAKE_CURRENT_LIST_DIR}/debian)
+set(CPACK_ZMOD4710_DEBIAN_COPYRIGHT ${PROJECT_BINARY_DIR}/debian/copyright)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/finish-package.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/debian/drop-maintainer-scripts.cmake)
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

@@ -9,7 +9,7 @@
 set -eu
 
 packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev
-clang-format clang-tidy cppcheck dpkg-dev pkgconf groff-base clang llvm"
+clang-format clang-tidy cppcheck dpkg-dev pkgconf groff-base clang llvm lintian"
 if [ "${1:-}" = "--all" ]; then
     # Both cross builds build GoogleTest from Debian's sources (googletest).
     packages="$packages libclang-rt-14-dev

@@ -1,12 +1,13 @@
 #!/bin/sh
 # `cpack -G DEB` in this build makes one package that holds the programs, the
-# library, the headers, the CMake and pkg-config files and the manual pages,
-# depends on what they load, and whose programs, unpacked, find the library in
-# the package's own library folder.
+# library, the headers, the CMake and pkg-config files, the manual pages and
+# what Debian asks of a package, depends on what they load, whose programs,
+# unpacked, find the library in the package's own library folder, and which
+# Debian's checker, lintian, accepts where the machine has it.
 #
-#   check-debian-package.sh BUILD_DIR WORK_DIR
+#   check-debian-package.sh BUILD_DIR WORK_DIR LIBDIR
 set -eu
-build=$1 work=$2
+build=$1 work=$2 libdir=$3
 rm -rf "$work"
 mkdir -p "$work"
 (cd "$build" && cpack -G DEB -B "$work" > "$work/cpack.log")
@@ -21,16 +22,19 @@ cat > "$work/expected" <<FILES
 ./usr/bin/zmod4710-sim
 ./usr/include/zmod4710.h
 ./usr/include/zmod4710_sim.h
-./usr/lib/cmake/zmod4710/zmod4710-targets-CONFIG.cmake
-./usr/lib/cmake/zmod4710/zmod4710-targets.cmake
-./usr/lib/cmake/zmod4710/zmod4710Config.cmake
-./usr/lib/cmake/zmod4710/zmod4710ConfigVersion.cmake
-./usr/lib/libzmod4710.so
-./usr/lib/pkgconfig/zmod4710.pc
-./usr/share/man/man1/ao_basic_info.1
-./usr/share/man/man1/ao_power_on.1
-./usr/share/man/man1/zmod4710-sim.1
-./usr/share/man/man3/zmod4710.3
+./usr/$libdir/cmake/zmod4710/zmod4710-targets-CONFIG.cmake
+./usr/$libdir/cmake/zmod4710/zmod4710-targets.cmake
+./usr/$libdir/cmake/zmod4710/zmod4710Config.cmake
+./usr/$libdir/cmake/zmod4710/zmod4710ConfigVersion.cmake
+./usr/$libdir/libzmod4710.so
+./usr/$libdir/pkgconfig/zmod4710.pc
+./usr/share/doc/zmod4710-sim/changelog.gz
+./usr/share/doc/zmod4710-sim/copyright
+./usr/share/lintian/overrides/zmod4710-sim
+./usr/share/man/man1/ao_basic_info.1.gz
+./usr/share/man/man1/ao_power_on.1.gz
+./usr/share/man/man1/zmod4710-sim.1.gz
+./usr/share/man/man3/zmod4710.3.gz
 FILES
 sort -o "$work/expected" "$work/expected"
 if ! cmp -s "$work/files" "$work/expected"; then
@@ -59,10 +63,30 @@ if [ "$shown" != "ZM-4710 on slot 0 " ]; then
 fi
 loaded=$(env -u LD_LIBRARY_PATH LD_TRACE_LOADED_OBJECTS=1 "$work/root/usr/bin/ao_basic_info" | grep libzmod4710)
 case $loaded in
-*"$work/root/usr/bin/../lib/libzmod4710.so"*) ;;
+*"$work/root/usr/bin/../$libdir/libzmod4710.so"*) ;;
 *)
     echo "ao_basic_info loads the module library from elsewhere: $loaded" >&2
     exit 1
     ;;
 esac
-echo "$(basename "$package"): $(wc -l < "$work/files") files, Depends: $depends"
+# ldconfig is run by a trigger, and no maintainer script is left to run at removal.
+control=$work/control
+dpkg-deb -e "$package" "$control"
+if [ "$(cat "$control/triggers")" != "activate-noawait ldconfig" ] ||
+    ls "$control" | grep -q -e preinst -e postinst -e prerm -e postrm; then
+    echo "the package runs ldconfig otherwise than by its trigger: $(ls "$control")" >&2
+    exit 1
+fi
+
+if command -v lintian > /dev/null; then
+    # Every tag the package earns but the overridden ones, each told with its reason.
+    lintian --pedantic "$package" > "$work/lintian.txt" 2> /dev/null || true
+    if grep -E '^(E|W):' "$work/lintian.txt" >&2; then
+        echo "lintian --pedantic found errors or warnings" >&2
+        exit 1
+    fi
+    checked="lintian --pedantic: no error or warning"
+else
+    checked="lintian not installed: not checked"
+fi
+echo "$(basename "$package"): $(wc -l < "$work/files") files, Depends: $depends; $checked"
