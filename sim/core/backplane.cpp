@@ -28,22 +28,22 @@ const Range &range_at(int range) {
 constexpr ModuleKind kKinds[] = {ModuleKind::zm4710, ModuleKind::zm4704, ModuleKind::other};
 
 struct CallInfo {
-    Call call;
     const char *name;
+    Call call;
     bool has_slot;
     bool has_channel;
 };
 
 // In the order of Call.
 constexpr CallInfo kCalls[] = {
-    {Call::init, "Init", true, false},
-    {Call::write_ao, "WriteAO", true, true},
-    {Call::set_power_on_en_status, "SetPowerOnEnStatus", true, false},
-    {Call::write_power_on_ao, "WritePowerOn_AO", true, true},
-    {Call::read_ao_gain_offset, "ReadAO_GainOffset", true, true},
-    {Call::get_firmware_version, "GetFirmwareVersion", true, false},
-    {Call::get_lib_date, "GetLibDate", false, false},
-    {Call::get_lib_version, "GetLibVersion", false, false},
+    {"Init", Call::init, true, false},
+    {"WriteAO", Call::write_ao, true, true},
+    {"SetPowerOnEnStatus", Call::set_power_on_en_status, true, false},
+    {"WritePowerOn_AO", Call::write_power_on_ao, true, true},
+    {"ReadAO_GainOffset", Call::read_ao_gain_offset, true, true},
+    {"GetFirmwareVersion", Call::get_firmware_version, true, false},
+    {"GetLibDate", Call::get_lib_date, false, false},
+    {"GetLibVersion", Call::get_lib_version, false, false},
 };
 
 const CallInfo &info_of(Call call) {
