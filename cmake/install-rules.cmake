@@ -1,7 +1,8 @@
 # What `cmake --install` puts in place in a build of everything: the tools,
 # zmod4710-sim, and the simulated module as a kit for one's own programs (the
-# library, its headers, a CMake package, a pkg-config file, manual pages).
-# `cpack -G DEB` packs the same as a Debian package.
+# library, its headers, a CMake package, manual pages, and a pkg-config file
+# except on Windows). `cpack -G DEB` packs the same as a Debian package, and on
+# Windows `cpack -G ZIP` as a ZIP for Windows desktops.
 include(CMakePackageConfigHelpers)
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zmod4710)
@@ -26,6 +27,11 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/zmod4710ConfigVersion.cma
 install(FILES ${PROJECT_BINARY_DIR}/zmod4710Config.cmake
               ${PROJECT_BINARY_DIR}/zmod4710ConfigVersion.cmake
         DESTINATION ${package_dir})
+
+if(WIN32)
+    include(${CMAKE_CURRENT_LIST_DIR}/windows-kit.cmake)
+    return()
+endif()
 
 # pkg-config finds the prefix from where the file lies (${pcfiledir}), for the
 # same reason.

@@ -98,9 +98,10 @@ function(zmod4710_add_imports_test test program)
 endfunction()
 
 # The module library's file is libzmod4710.so, and on Windows zmod4710.dll, not
-# MinGW's libzmod4710.dll: the name the tools import it by.
+# MinGW's libzmod4710.dll: the name the tools import it by. Its import libraries
+# are zmod4710.dll.a for MinGW and zmod4710.lib for MSVC.
 function(zmod4710_library_file_name target)
     if(WIN32)
-        set_target_properties(${target} PROPERTIES PREFIX "")
+        set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "")
     endif()
 endfunction()

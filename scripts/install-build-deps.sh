@@ -4,8 +4,11 @@
 #
 #   install-build-deps.sh        the native build, its tests and static analysis
 #   install-build-deps.sh --all  also the fuzz targets (clang's libFuzzer),
-#                                the Windows build and wine to run it, and the
-#                                32-bit ARM build and qemu-arm to run it
+#                                the Windows builds (x86-64 and 32-bit x86),
+#                                wine to run them (32-bit wine from Debian's
+#                                i386 architecture) and what proves their ZIPs
+#                                (clang-cl, lld-link, mandoc), and the 32-bit
+#                                ARM build and qemu-arm to run it
 set -eu
 
 packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev
@@ -13,7 +16,8 @@ clang-format clang-tidy cppcheck dpkg-dev pkgconf groff-base clang llvm lintian"
 if [ "${1:-}" = "--all" ]; then
     # Both cross builds build GoogleTest from Debian's sources (googletest).
     packages="$packages libclang-rt-14-dev
-g++-mingw-w64-x86-64 wine wine64 g++-arm-linux-gnueabihf qemu-user googletest"
+g++-mingw-w64-x86-64 wine wine64 g++-arm-linux-gnueabihf qemu-user googletest
+g++-mingw-w64-i686-posix wine32:i386 lld mandoc"
 fi
 
 missing=""
@@ -31,5 +35,8 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 1
 fi
 echo "install-build-deps: installing$missing"
+case $missing in
+*:i386*) dpkg --add-architecture i386 ;;
+esac
 apt-get update
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing

@@ -11,6 +11,11 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 
+# Beside MinGW's import library of each DLL, one that MSVC's linker takes
+# (NAME.lib), made by llvm-dlltool where CMake would run Visual Studio's lib.exe.
+set(CMAKE_GNUtoMS ON CACHE BOOL "Make MSVC import libraries of DLLs")
+set(CMAKE_GNUtoMS_LIB ${CMAKE_CURRENT_LIST_DIR}/lib-x64.sh)
+
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

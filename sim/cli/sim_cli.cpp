@@ -47,10 +47,18 @@ struct Options {
     bool clear = false;
 };
 
+// Where the backplane lives, in the words of the system the program runs on.
+#ifdef _WIN32
+const char *const kFooter =
+    "The backplane lives in the file that --state names, else in %ZMOD4710_SIM_STATE%, else in\n"
+    "%LOCALAPPDATA%\\zmod4710-sim\\backplane.json.\n"
+    "Without a file it holds one ZM-4710 in slot 0, as from the factory.\n";
+#else
 const char *const kFooter =
     "The backplane lives in the file that --state names, else in $ZMOD4710_SIM_STATE, else in\n"
     "$XDG_STATE_HOME/zmod4710-sim/backplane.json (~/.local/state/... without XDG_STATE_HOME).\n"
     "Without a file it holds one ZM-4710 in slot 0, as from the factory.\n";
+#endif
 
 // Numbers on the command line are decimal, whatever the parser would make of
 // "010" (eight) or "0x10": a sign and digits, leading zeros dropped, or refused.

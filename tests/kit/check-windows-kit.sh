@@ -1,0 +1,114 @@
+#!/bin/sh
+# The ZIP for Windows desktops that `cpack -G ZIP` makes in this build, proved
+# from the ZIP alone, unpacked into a folder whose name holds a blank: what it
+# holds; a DLL that exports the eight functions and programs that import no
+# DLL of the compiler's run time; a C program compiled as MSVC 9 compiles it
+# and linked with lld-link against lib/zmod4710.lib, by hand and through
+# find_package in a CMake project set up as MSVC's; and examples/ built with
+# MinGW through the same CMake package. The programs run under wine, and the
+# ZIP's own zmod4710-sim.exe shows what they did.
+#
+#   check-windows-kit.sh BUILD_DIR SOURCE_DIR WORK_DIR x64|x86 RUN_UNDER_WINE MINGW_CC
+set -eu
+build=$1 source=$2 work=$3 architecture=$4 run=$5 mingw_cc=$6
+case $architecture in
+x64) target=x86_64-pc-windows-msvc processor=AMD64 objdump=x86_64-w64-mingw32-objdump ;;
+x86) target=i686-pc-windows-msvc processor=X86 objdump=i686-w64-mingw32-objdump ;;
+*) echo "no such architecture: $architecture" >&2; exit 2 ;;
+esac
+clang_cl=$(command -v clang-cl || command -v clang-cl-14)
+fail() {
+    echo "$*" >&2
+    exit 1
+}
+
+rm -rf "$work"
+mkdir -p "$work/unpacked here"
+(cd "$build" && cpack -G ZIP -B "$work/package" > "$work/cpack.log")
+zip=$(ls "$work"/package/zmod4710-sim-*-windows-"$architecture".zip)
+name=$(basename "$zip" .zip)
+(cd "$work/unpacked here" && cmake -E tar xf "$zip")
+kit="$work/unpacked here/$name"
+
+# One folder of the ZIP's name, holding these files and no others.
+(cd "$work/unpacked here" && find . -type f | sort) > "$work/files"
+sort > "$work/expected" <<FILES
+./$name/README.txt
+./$name/bin/ao_basic_info.exe
+./$name/bin/ao_power_on.exe
+./$name/bin/zmod4710-sim.exe
+./$name/bin/zmod4710.dll
+./$name/doc/ao_basic_info.1.html
+./$name/doc/ao_power_on.1.html
+./$name/doc/zmod4710-sim.1.html
+./$name/doc/zmod4710.3.html
+./$name/examples/CMakeLists.txt
+./$name/examples/drive_channel.c
+./$name/include/zmod4710.h
+./$name/include/zmod4710_sim.h
+./$name/lib/cmake/zmod4710/zmod4710-targets-relwithdebinfo.cmake
+./$name/lib/cmake/zmod4710/zmod4710-targets.cmake
+./$name/lib/cmake/zmod4710/zmod4710Config.cmake
+./$name/lib/cmake/zmod4710/zmod4710ConfigVersion.cmake
+./$name/lib/zmod4710.dll.a
+./$name/lib/zmod4710.lib
+FILES
+cmp -s "$work/files" "$work/expected" || {
+    diff "$work/expected" "$work/files" >&2
+    fail "the ZIP holds other files than it should"
+}
+
+# The DLL exports exactly the eight functions of zmod4710.h, undecorated, and
+# no binary imports a DLL of the compiler's run time.
+"$objdump" -p "$kit/bin/zmod4710.dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' |
+    awk '/\[ *[0-9]+\]/ { print $NF }' | sort > "$work/exports"
+grep -o 'zmod4710_[A-Za-z_]*(' "$kit/include/zmod4710.h" | tr -d '(' | sort > "$work/declared"
+cmp -s "$work/exports" "$work/declared" || fail "zmod4710.dll exports: $(cat "$work/exports")"
+for binary in "$kit"/bin/*; do
+    imports=$("$objdump" -p "$binary" | awk '/DLL Name:/ { print $3 }')
+    case $(echo "$imports" | tr 'A-Z' 'a-z') in
+    *libstdc* | *libgcc* | *libwinpthread*) fail "$binary imports the compiler's run time: $imports" ;;
+    esac
+done
+
+# program.c as MSVC 9 compiles it, C89 and no C run time, linked by hand.
+mkdir -p "$work/by-hand"
+clang --target="$target" -fms-compatibility-version=15.00 -std=c89 -pedantic -Wall -Werror \
+    -ffreestanding -nostdinc -DCHANNEL=2 -I "$kit/include" \
+    -c "$source/tests/kit/windows/program.c" -o "$work/by-hand/program.obj"
+lld-link /nologo /entry:program /subsystem:console /nodefaultlib \
+    /out:"$work/by-hand/program.exe" "$work/by-hand/program.obj" "$kit/lib/zmod4710.lib"
+
+# The same through find_package, in a CMake project set up as MSVC's.
+cmake -S "$source/tests/kit/windows" -B "$work/with-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_SYSTEM_NAME=Windows -DCMAKE_SYSTEM_PROCESSOR="$processor" \
+    -DCMAKE_C_COMPILER="$clang_cl" -DCMAKE_C_COMPILER_TARGET="$target" \
+    -DCMAKE_LINKER=lld-link -DCMAKE_MT=llvm-mt -DCMAKE_RC_COMPILER=llvm-rc \
+    -DCMAKE_TRY_COMPILE_TARGET_TYPE=STATIC_LIBRARY -DCMAKE_C_STANDARD_LIBRARIES= \
+    -DCMAKE_PREFIX_PATH="$kit" > "$work/with-cmake.log"
+cmake --build "$work/with-cmake" >> "$work/with-cmake.log"
+grep -q 'zmod4710\.lib' "$work/with-cmake/build.ninja" || fail "the CMake project does not link zmod4710.lib"
+
+# examples/ with MinGW, through the ZIP's CMake package.
+cmake -S "$kit/examples" -B "$work/example" -G Ninja -DCMAKE_SYSTEM_NAME=Windows \
+    -DCMAKE_C_COMPILER="$mingw_cc" -DCMAKE_PREFIX_PATH="$kit" > "$work/example.log"
+cmake --build "$work/example" >> "$work/example.log"
+
+# Each run beside the ZIP's DLL, on a backplane of its own.
+state="Z:$work/state/backplane.json"
+for program in by-hand/program.exe with-cmake/program.exe example/drive_channel.exe; do
+    cp "$kit/bin/zmod4710.dll" "$(dirname "$work/$program")"
+    ZMOD4710_SIM_STATE=$state "$run" "$work/$program" > "$work/run.txt" ||
+        fail "$program failed: $(cat "$work/run.txt")"
+done
+printed=$(tr -d '\r' < "$work/run.txt")
+[ "$printed" = "slot 0 channel 0: 12 mA, gain 32632, offset 13" ] || fail "the example printed: $printed"
+shown=$(ZMOD4710_SIM_STATE=$state "$run" "$kit/bin/zmod4710-sim.exe" show --json | tr -d ' \r\n')
+for channel in '"channel":0,"range":4,"output":12.0' '"channel":2,"range":4,"output":16.0' \
+    '"channel":3,"range":4,"output":16.0'; do
+    case $shown in
+    *"$channel"*) ;;
+    *) fail "the module does not hold $channel: $shown" ;;
+    esac
+done
+echo "$name.zip: $(wc -l < "$work/files") files; MSVC-built programs and the example run from it"
