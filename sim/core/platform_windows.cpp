@@ -334,14 +334,17 @@ bool remove(const Place &place, const std::string &name) noexcept {
 }
 
 void append_line(const std::filesystem::path &path, std::string_view line) {
-    // Appended data lands at the end whoever else appends, one write at a time.
-    const Handle file = handle_of(CreateFileW(path.c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
+    // Not every system makes an append atomic among programs (wine's does not):
+    // each takes the whole file's lock, and writes at its end while it holds it.
+    const Handle file = handle_of(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
         fail("open the trace", path);
     }
+    wait_for_lock(file, path);
     DWORD written = 0;
-    if (!WriteFile(native(file), line.data(), call_size(line.size()), &written, nullptr) ||
+    if (!SetFilePointerEx(native(file), LARGE_INTEGER{}, nullptr, FILE_END) ||
+        !WriteFile(native(file), line.data(), call_size(line.size()), &written, nullptr) ||
         written != line.size()) {
         fail("write the trace", path);
     }
