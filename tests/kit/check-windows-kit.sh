@@ -1,19 +1,22 @@
 #!/bin/sh
 # The ZIP for Windows desktops that `cpack -G ZIP` makes in this build, proved
-# from the ZIP alone, unpacked into a folder whose name holds a blank: what it
-# holds; a DLL that exports the eight functions and programs that import no
-# DLL of the compiler's run time; a C program compiled as MSVC 9 compiles it
-# and linked with lld-link against lib/zmod4710.lib, by hand and through
-# find_package in a CMake project set up as MSVC's; and examples/ built with
-# MinGW through the same CMake package. The programs run under wine, and the
-# ZIP's own zmod4710-sim.exe shows what they did.
+# from the ZIP alone, unpacked into a folder whose name holds a blank, in two
+# steps. "files" runs no Windows program: what the ZIP holds; a DLL that
+# exports the eight functions, and programs that import no DLL of the
+# compiler's run time, all made for the ZIP's machine; a C program compiled as
+# MSVC 9 compiles it and linked with lld-link against lib/zmod4710.lib, by hand
+# and through find_package in a CMake project set up as MSVC's; and examples/
+# built with MinGW through the same CMake package. "run", after it: those
+# programs run under wine, and the ZIP's own zmod4710-sim.exe shows what they
+# did; where RUN_UNDER_WINE skips (77), so does this.
 #
-#   check-windows-kit.sh BUILD_DIR SOURCE_DIR WORK_DIR x64|x86 RUN_UNDER_WINE MINGW_CC
+#   check-windows-kit.sh files|run BUILD_DIR SOURCE_DIR WORK_DIR x64|x86 RUN_UNDER_WINE MINGW_CC
 set -eu
-build=$1 source=$2 work=$3 architecture=$4 run=$5 mingw_cc=$6
+step=$1 build=$2 source=$3 work=$4 architecture=$5 run=$6 mingw_cc=$7
 case $architecture in
-x64) target=x86_64-pc-windows-msvc processor=AMD64 objdump=x86_64-w64-mingw32-objdump ;;
-x86) target=i686-pc-windows-msvc processor=X86 objdump=i686-w64-mingw32-objdump ;;
+x64) target=x86_64-pc-windows-msvc processor=AMD64 objdump=x86_64-w64-mingw32-objdump
+     format=pei-x86-64 ;;
+x86) target=i686-pc-windows-msvc processor=X86 objdump=i686-w64-mingw32-objdump format=pei-i386 ;;
 *) echo "no such architecture: $architecture" >&2; exit 2 ;;
 esac
 clang_cl=$(command -v clang-cl || command -v clang-cl-14)
@@ -21,6 +24,46 @@ fail() {
     echo "$*" >&2
     exit 1
 }
+
+# A binary made for the ZIP's machine.
+check_machine() {
+    "$objdump" -f "$1" | grep -q "file format $format\$" ||
+        fail "$1 is not made for $architecture: $("$objdump" -f "$1" | grep 'file format')"
+}
+
+# Runs a program of the ZIP under wine, on the backplane of this check.
+run_windows() {
+    status=0
+    ZMOD4710_SIM_STATE="Z:$work/state/backplane.json" "$run" "$@" > "$work/run.txt" || status=$?
+    if [ $status -eq 77 ]; then
+        cat "$work/run.txt"
+        exit 77
+    fi
+    [ $status -eq 0 ] || fail "$1 failed: $(cat "$work/run.txt")"
+}
+
+if [ "$step" = run ]; then
+    name=$(basename "$(ls "$work"/package/zmod4710-sim-*-windows-"$architecture".zip)" .zip)
+    kit="$work/unpacked here/$name"
+    # Each beside the ZIP's DLL.
+    for program in by-hand/program.exe with-cmake/program.exe example/drive_channel.exe; do
+        cp "$kit/bin/zmod4710.dll" "$(dirname "$work/$program")"
+        run_windows "$work/$program"
+    done
+    printed=$(tr -d '\r' < "$work/run.txt")
+    [ "$printed" = "slot 0 channel 0: 12 mA, gain 32632, offset 13" ] || fail "the example printed: $printed"
+    run_windows "$kit/bin/zmod4710-sim.exe" show --json
+    shown=$(tr -d ' \r\n' < "$work/run.txt")
+    for channel in '"channel":0,"range":4,"output":12.0' '"channel":2,"range":4,"output":16.0' \
+        '"channel":3,"range":4,"output":16.0'; do
+        case $shown in
+        *"$channel"*) ;;
+        *) fail "the module does not hold $channel: $shown" ;;
+        esac
+    done
+    echo "$name.zip: MSVC-built programs and the example run from it"
+    exit 0
+fi
 
 rm -rf "$work"
 mkdir -p "$work/unpacked here"
@@ -69,6 +112,7 @@ for binary in "$kit"/bin/*; do
     case $(echo "$imports" | tr 'A-Z' 'a-z') in
     *libstdc* | *libgcc* | *libwinpthread*) fail "$binary imports the compiler's run time: $imports" ;;
     esac
+    check_machine "$binary"
 done
 
 # program.c as MSVC 9 compiles it, C89 and no C run time, linked by hand.
@@ -78,6 +122,7 @@ clang --target="$target" -fms-compatibility-version=15.00 -std=c89 -pedantic -Wa
     -c "$source/tests/kit/windows/program.c" -o "$work/by-hand/program.obj"
 lld-link /nologo /entry:program /subsystem:console /nodefaultlib \
     /out:"$work/by-hand/program.exe" "$work/by-hand/program.obj" "$kit/lib/zmod4710.lib"
+check_machine "$work/by-hand/program.exe"
 
 # The same through find_package, in a CMake project set up as MSVC's.
 cmake -S "$source/tests/kit/windows" -B "$work/with-cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -93,22 +138,8 @@ grep -q 'zmod4710\.lib' "$work/with-cmake/build.ninja" || fail "the CMake projec
 cmake -S "$kit/examples" -B "$work/example" -G Ninja -DCMAKE_SYSTEM_NAME=Windows \
     -DCMAKE_C_COMPILER="$mingw_cc" -DCMAKE_PREFIX_PATH="$kit" > "$work/example.log"
 cmake --build "$work/example" >> "$work/example.log"
+for program in with-cmake/program.exe example/drive_channel.exe; do
+    check_machine "$work/$program"
+done
 
-# Each run beside the ZIP's DLL, on a backplane of its own.
-state="Z:$work/state/backplane.json"
-for program in by-hand/program.exe with-cmake/program.exe example/drive_channel.exe; do
-    cp "$kit/bin/zmod4710.dll" "$(dirname "$work/$program")"
-    ZMOD4710_SIM_STATE=$state "$run" "$work/$program" > "$work/run.txt" ||
-        fail "$program failed: $(cat "$work/run.txt")"
-done
-printed=$(tr -d '\r' < "$work/run.txt")
-[ "$printed" = "slot 0 channel 0: 12 mA, gain 32632, offset 13" ] || fail "the example printed: $printed"
-shown=$(ZMOD4710_SIM_STATE=$state "$run" "$kit/bin/zmod4710-sim.exe" show --json | tr -d ' \r\n')
-for channel in '"channel":0,"range":4,"output":12.0' '"channel":2,"range":4,"output":16.0' \
-    '"channel":3,"range":4,"output":16.0'; do
-    case $shown in
-    *"$channel"*) ;;
-    *) fail "the module does not hold $channel: $shown" ;;
-    esac
-done
-echo "$name.zip: $(wc -l < "$work/files") files; MSVC-built programs and the example run from it"
+echo "$name.zip: $(wc -l < "$work/files") files, each made for $architecture; MSVC-built programs and the example built from it"
