@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace zmod4710_sim {
 
@@ -61,7 +63,8 @@ const char *const kFooter =
 #endif
 
 // Numbers on the command line are decimal, whatever the parser would make of
-// "010" (eight) or "0x10": a sign and digits, leading zeros dropped, or refused.
+// "010" (eight) or "0x10": a sign and digits, leading zeros dropped, that an
+// int holds, or refused.
 CLI::Validator decimal() {
     return CLI::Validator(
         [](std::string &text) {
@@ -73,6 +76,12 @@ CLI::Validator decimal() {
             const std::size_t zeros =
                 std::min(text.find_first_not_of('0', sign), text.size() - 1) - sign;
             text.erase(sign, zeros);
+            int number = 0;
+            const char *start = text.data() + (text[0] == '+' ? 1 : 0);
+            if (std::from_chars(start, text.data() + text.size(), number).ec != std::errc()) {
+                return "expected a number from " + std::to_string(std::numeric_limits<int>::min()) +
+                       " to " + std::to_string(std::numeric_limits<int>::max()) + ", got " + text;
+            }
             return std::string();
         },
         "", "decimal");

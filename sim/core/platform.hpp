@@ -191,9 +191,15 @@ void sync_folder(const Place &place);
 // Removes name from the folder; false when it cannot.
 bool remove(const Place &place, const std::string &name) noexcept;
 
-// Appends line to the file at path in one write, so that lines that programs
-// append at once are never torn; makes the file when it is missing.
-void append_line(const std::filesystem::path &path, std::string_view line);
+// Opens name in the folder to append to it: never through a link, never
+// waiting for a FIFO's reader. When there is nothing of that name, makes a file
+// readable and writable by the user alone, whatever the umask.
+Handle open_to_append(const Place &place, const std::string &name);
+// Appends line at the end of the open file in one write, so that lines that
+// programs append at once are never torn.
+void append(const Handle &file, std::string_view line, const std::filesystem::path &shown);
+// Whether two open files or folders are one and the same.
+bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown);
 // The number of the process that runs this program.
 long process_id();
 

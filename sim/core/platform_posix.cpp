@@ -326,14 +326,43 @@ bool remove(const Place &place, const std::string &name) noexcept {
     return ::unlinkat(descriptor(place.folder), name.c_str(), 0) == 0;
 }
 
-void append_line(const std::filesystem::path &path, std::string_view line) {
-    const Handle file(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-    if (!file.valid()) {
-        fail("open the trace", path);
+Handle open_to_append(const Place &place, const std::string &name) {
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    // Made when missing; if another program makes it meanwhile, that one is opened.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Handle file(::openat(descriptor(place.folder), name.c_str(), kFlags));
+        if (file.valid() || errno != ENOENT) {
+            if (!file.valid()) {
+                fail("open", place.beside(name));
+            }
+            return file;
+        }
+        Handle made(
+            ::openat(descriptor(place.folder), name.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
+        if (made.valid()) {
+            make_private(made, place.beside(name));
+            return made;
+        }
+        if (errno != EEXIST) {
+            fail("create", place.beside(name));
+        }
     }
+    fail("open", place.beside(name));
+}
+
+void append(const Handle &file, std::string_view line, const std::filesystem::path &shown) {
     if (::write(descriptor(file), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-        fail("write the trace", path);
+        fail("write", shown);
     }
+}
+
+bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown) {
+    struct stat first {};
+    struct stat second {};
+    if (::fstat(descriptor(a), &first) != 0 || ::fstat(descriptor(b), &second) != 0) {
+        fail("examine", shown);
+    }
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 long process_id() {

@@ -333,21 +333,39 @@ bool remove(const Place &place, const std::string &name) noexcept {
     }
 }
 
-void append_line(const std::filesystem::path &path, std::string_view line) {
+Handle open_to_append(const Place &place, const std::string &name) {
+    const std::filesystem::path path = place.beside(name);
+    // A new file takes the access rules of its folder, which its owner set.
+    Handle file = handle_of(CreateFileW(path.c_str(), GENERIC_WRITE | READ_CONTROL, kShareAll,
+                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        fail("open", path);
+    }
+    return file;
+}
+
+void append(const Handle &file, std::string_view line, const std::filesystem::path &shown) {
     // Not every system makes an append atomic among programs (wine's does not):
     // each takes the whole file's lock, and writes at its end while it holds it.
-    const Handle file = handle_of(CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr,
-                                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        fail("open the trace", path);
-    }
-    wait_for_lock(file, path);
+    wait_for_lock(file, shown);
     DWORD written = 0;
     if (!SetFilePointerEx(native(file), LARGE_INTEGER{}, nullptr, FILE_END) ||
         !WriteFile(native(file), line.data(), call_size(line.size()), &written, nullptr) ||
         written != line.size()) {
-        fail("write the trace", path);
+        fail("write", shown);
     }
+}
+
+bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown) {
+    BY_HANDLE_FILE_INFORMATION first{};
+    BY_HANDLE_FILE_INFORMATION second{};
+    if (!GetFileInformationByHandle(native(a), &first) ||
+        !GetFileInformationByHandle(native(b), &second)) {
+        fail("examine", shown);
+    }
+    return first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+           first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
 }
 
 long process_id() {

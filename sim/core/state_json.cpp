@@ -330,6 +330,14 @@ Refusal refusal_from_json(const JsonValue &object, const std::string &path) {
     refusal.result = static_cast<int>(
         integer_member(object, path, "result", std::numeric_limits<int>::min(), kMost));
     refusal.times = optional_integer(object, path, "times", 1, kMost);
+    // As the command line would store it: one that could match no call is refused.
+    for (const auto &[key, has] : {std::pair("slot", call_has_slot(refusal.call)),
+                                   std::pair("channel", call_has_channel(refusal.call))}) {
+        if (!has && object.find(key) != nullptr) {
+            throw StateError(field_path(path, key) + ": zmod4710_" + call_name(refusal.call) +
+                             " is not made on a " + key);
+        }
+    }
     if (refusal.result == 0) {
         throw StateError(field_path(path, "result") + ": expected a result other than 0");
     }

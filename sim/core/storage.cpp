@@ -175,6 +175,33 @@ Snapshot commit(const platform::Place &place, const std::string &temporary, plat
     return written;
 }
 
+// What place names of the state that state names, if anything: the state file,
+// its lock, or a temporary file of its writers.
+const char *state_file_named(const platform::Place &place, const std::filesystem::path &state) {
+    if (state.empty()) {
+        return nullptr;
+    }
+    platform::Place of_state;
+    try {
+        of_state = platform::locate(state, false);
+    } catch (const StateError &) {
+        return nullptr; // a state that cannot be used holds nothing to spoil
+    }
+    if (!of_state.folder.valid() ||
+        !platform::same_file(place.folder, of_state.folder, place.path)) {
+        return nullptr;
+    }
+    if (place.name == of_state.name) {
+        return "the simulated module's state file";
+    }
+    if (place.name == lock_name(of_state.name)) {
+        return "the lock of the simulated module's state file";
+    }
+    return is_temporary_name_of(place.name, of_state.name)
+               ? "a temporary file of the simulated module's state"
+               : nullptr;
+}
+
 } // namespace
 
 bool operator==(const FileStamp &a, const FileStamp &b) {
@@ -243,6 +270,11 @@ StateLock::StateLock(const platform::Place &place, platform::Handle existing)
 
 Snapshot StateLock::replace(const platform::Place &place, std::string contents,
                             const std::optional<std::string> &previous) const {
+    // What no reader would take is never written: the backplane would be lost.
+    if (contents.size() > kMaxStateFileSize) {
+        throw StateError("cannot write " + place.path.string() + ": the state would be larger " +
+                         "than 1 MiB, the most that is read back; it is left as it was");
+    }
     remove_recorded_temporary(place);
     std::string temporary;
     platform::Handle file = create_temporary(place, temporary);
@@ -303,6 +335,26 @@ void StateLock::put_back(const platform::Place &place,
         // The failure that called for this is reported whatever becomes of it.
         return;
     }
+}
+
+void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
+                     std::string_view line) {
+    const platform::Place place = platform::locate(path, false);
+    if (!place.folder.valid()) {
+        throw StateError("cannot open " + path.string() + ": its folder does not exist");
+    }
+    if (const char *what = state_file_named(place, state)) {
+        throw StateError("cannot use " + place.path.string() + " as the trace: it is " + what);
+    }
+    const platform::Handle file = platform::open_to_append(place, place.name);
+    const platform::FileStatus status = platform::status_of(file, place.user, place.path);
+    if (!status.regular()) {
+        throw StateError("cannot write " + place.path.string() + ": not a regular file");
+    }
+    if (!status.users) {
+        refuse_another_users(place.given, place.path);
+    }
+    platform::append(file, line, place.path);
 }
 
 void refuse_irregular_file(const std::filesystem::path &path) {

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace zmod4710_sim {
 
@@ -81,6 +82,15 @@ private:
     std::filesystem::path shown_;
     mutable std::size_t recorded_size_ = 0;
 };
+
+// Appends line to the trace at path under the rules of the state file: reached
+// as the state is (locate), so never through another user's link or folder;
+// only ever a regular file of the user's own, opened without waiting and
+// checked as opened; made private to the user when it is new. The state file
+// that state names (none when empty), its lock and its temporary files are no
+// trace. Throws StateError, naming the trace and the reason.
+void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
+                     std::string_view line);
 
 // The wording of refusals that every system shares.
 [[noreturn]] void refuse_irregular_file(const std::filesystem::path &path);

@@ -11,7 +11,9 @@
 #include "one_line.hpp"
 #include "platform.hpp"
 #include "state_file.hpp"
+#include "storage.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -21,6 +23,8 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <string>
+#include <vector>
 
 using namespace zmod4710_sim;
 
@@ -75,24 +79,54 @@ std::string shortest(float value) {
     return std::string(text, end.ptr);
 }
 
+// A trace that cannot be written is told once a process for each reason, and
+// the calls go on: a program that calls on and on says so once, not at every call.
+void report_trace_problem(const char *message) noexcept {
+    static std::mutex guard;
+    static std::vector<std::string> told;
+    constexpr std::size_t kMostTold = 16;
+    try {
+        const std::lock_guard<std::mutex> one_at_a_time(guard);
+        if (told.size() >= kMostTold ||
+            std::find(told.begin(), told.end(), message) != told.end()) {
+            return;
+        }
+        told.emplace_back(message);
+        std::fprintf(stderr, "zmod4710 simulator: the trace is not written: %s\n",
+                     one_line(message).c_str());
+    } catch (...) {
+        static bool reported = false;
+        report_once(reported, "out of memory");
+    }
+}
+
+// The state file that the trace must not be, when one can be named.
+std::filesystem::path state_path_if_any() {
+    try {
+        return default_state_path();
+    } catch (const StateError &) {
+        return {};
+    }
+}
+
 // "PID zmod4710_Call(arguments) = result", what it gave back, and a mark for a
-// refusal asked for, appended whole to the trace that ZMOD4710_SIM_TRACE names.
-// A trace that cannot be written is told once, and the calls go on.
+// refusal asked for, appended whole to the trace that ZMOD4710_SIM_TRACE names,
+// under the rules of the state file.
 void trace(Call call, const std::string &arguments, const Answer &answer) noexcept {
-    static bool reported = false;
     try {
         const char *file = std::getenv("ZMOD4710_SIM_TRACE");
         if (file == nullptr || *file == '\0') {
             return;
         }
-        platform::append_line(
-            file, std::to_string(platform::process_id()) + " zmod4710_" + call_name(call) + "(" +
-                      arguments + ") = " + std::to_string(answer.result) + answer.given +
-                      (answer.refused_on_request ? " (refused on request)" : "") + "\n");
+        append_to_trace(file, state_path_if_any(),
+                        std::to_string(platform::process_id()) + " zmod4710_" + call_name(call) +
+                            "(" + arguments + ") = " + std::to_string(answer.result) +
+                            answer.given +
+                            (answer.refused_on_request ? " (refused on request)" : "") + "\n");
     } catch (const std::bad_alloc &) {
-        report_once(reported, "out of memory");
+        report_trace_problem("out of memory");
     } catch (const std::exception &error) {
-        report_once(reported, error.what());
+        report_trace_problem(error.what());
     }
 }
 
@@ -162,6 +196,18 @@ bool refused_on_request(const Backplane &backplane, Call call, int slot, int cha
     return answer.refused_on_request;
 }
 
+// What the module itself answers to a call on slot and channel (-1 where the
+// call has none), before any refusal asked for: kOk when the slot holds an
+// analog-output module that has the channel. Its own refusals come first, so
+// they use up no refusal asked for.
+int module_answer(const Backplane &backplane, Call call, int slot, int channel) {
+    const Module *module = analog_module(backplane, slot);
+    if (module == nullptr) {
+        return kNoModule;
+    }
+    return call_has_channel(call) && channel_of(*module, channel) == nullptr ? kBadArgument : kOk;
+}
+
 // Applies change to the module in an initialized slot and stores the result;
 // change answers kOk to keep its change, anything else to drop it. A refusal
 // asked for is used up in the same write.
@@ -172,14 +218,17 @@ void change_module(Call call, int slot, int channel, Change change, Answer &answ
         return;
     }
     state_file().update([&](Backplane &backplane) {
+        answer.result = module_answer(backplane, call, slot, channel);
+        if (answer.result != kOk) {
+            return false;
+        }
         if (const Refusal *pending = refusal_for(backplane, call, slot, channel)) {
             const bool counted = pending->times.has_value();
             answer.result = use_refusal(backplane, call, slot, channel);
             answer.refused_on_request = true;
             return counted;
         }
-        Module *module = analog_module(backplane, slot);
-        answer.result = module != nullptr ? change(*module) : kNoModule;
+        answer.result = change(*analog_module(backplane, slot));
         return answer.result == kOk;
     });
 }
@@ -195,11 +244,7 @@ void change_channel(Call call, int slot, int channel, short range, float value, 
     change_module(
         call, slot, channel,
         [&](Module &module) {
-            Channel *target = channel_of(module, channel);
-            if (target == nullptr) {
-                return kBadArgument;
-            }
-            change(*target, clamp_to_range(range, value));
+            change(*channel_of(module, channel), clamp_to_range(range, value));
             return kOk;
         },
         answer);
@@ -213,11 +258,11 @@ void read_module(Call call, int slot, int channel, Read read, Answer &answer) {
         return;
     }
     const std::shared_ptr<const Backplane> backplane = state_file().current();
-    if (refused_on_request(*backplane, call, slot, channel, answer)) {
+    answer.result = module_answer(*backplane, call, slot, channel);
+    if (answer.result != kOk || refused_on_request(*backplane, call, slot, channel, answer)) {
         return;
     }
-    const Module *module = analog_module(*backplane, slot);
-    answer.result = module != nullptr ? read(*module) : kNoModule;
+    answer.result = read(*analog_module(*backplane, slot));
 }
 
 std::string listed(int first) {
@@ -236,16 +281,20 @@ int zmod4710_Init(int slot) {
     return answered(
         Call::init, [&] { return listed(slot); },
         [&](Answer &answer) {
-            const std::shared_ptr<const Backplane> backplane = state_file().current();
-            if (refused_on_request(*backplane, Call::init, slot, -1, answer)) {
-                return;
-            }
             if (!is_slot(slot)) {
                 answer.result = kBadArgument;
                 return;
             }
-            g_initialized[slot] = analog_module(*backplane, slot) != nullptr;
-            answer.result = g_initialized[slot] ? kOk : kNoModule;
+            const std::shared_ptr<const Backplane> backplane = state_file().current();
+            answer.result = module_answer(*backplane, Call::init, slot, -1);
+            if (answer.result != kOk) {
+                g_initialized[slot] = false;
+                return;
+            }
+            if (refused_on_request(*backplane, Call::init, slot, -1, answer)) {
+                return;
+            }
+            g_initialized[slot] = true;
         });
 }
 
@@ -308,12 +357,8 @@ int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned shor
             read_module(
                 Call::read_ao_gain_offset, slot, channel,
                 [&](const Module &module) {
-                    const Channel *source = channel_of(module, channel);
-                    if (source == nullptr) {
-                        return kBadArgument;
-                    }
                     const Calibration &calibration =
-                        source->calibration[static_cast<std::size_t>(range)];
+                        channel_of(module, channel)->calibration[static_cast<std::size_t>(range)];
                     *gain = calibration.gain;
                     *offset = calibration.offset;
                     answer.given =
@@ -334,6 +379,10 @@ int zmod4710_GetLibDate(char *date) {
     return answered(
         Call::get_lib_date, [] { return std::string(); },
         [&](Answer &answer) {
+            if (date == nullptr) {
+                answer.result = kBadArgument;
+                return;
+            }
             // The state is looked at only for a refusal asked for: one that cannot
             // be read holds none, and the date is had all the same.
             std::shared_ptr<const Backplane> backplane;
@@ -342,10 +391,6 @@ int zmod4710_GetLibDate(char *date) {
             } catch (const StateError &) {
             }
             if (backplane && refused_on_request(*backplane, Call::get_lib_date, -1, -1, answer)) {
-                return;
-            }
-            if (date == nullptr) {
-                answer.result = kBadArgument;
                 return;
             }
             std::memcpy(date, kLibraryDate, sizeof kLibraryDate);

@@ -158,15 +158,20 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
         for (const auto &writer : writers) {
             EXPECT_EQ(writer->finish().exit_status, 0);
         }
-        // A trace that cannot be written is told once, and the calls go on.
-        const ScopedEnvironment nowhere("ZMOD4710_SIM_TRACE",
-                                        (directory.path() / "none" / "trace.txt").string());
-        const ProcessResult untraced = run_program({kProbe, "write", "0", "0", "3"}, "");
-        EXPECT_EQ(untraced.exit_status, 0);
-        EXPECT_EQ(std::count(untraced.errors.begin(), untraced.errors.end(), '\n'), 1);
-        EXPECT_EQ(untraced.errors.rfind("zmod4710 simulator: cannot open the trace ", 0), 0u)
-            << untraced.errors;
     }
+    // A trace that cannot be written, or that is the state, is told once, and
+    // the calls go on; the state is left whole.
+    for (const auto &[named, reason] :
+         {std::pair(directory.path() / "none" / "trace.txt", ": its folder does not exist"),
+          std::pair(state_path, " as the trace: it is the simulated module's state file")}) {
+        const ScopedEnvironment untraced("ZMOD4710_SIM_TRACE", named.string());
+        const ProcessResult result = run_program({kProbe, "write", "0", "0", "3"}, "");
+        EXPECT_EQ(result.exit_status, 0);
+        EXPECT_EQ(result.errors, "zmod4710 simulator: the trace is not written: cannot " +
+                                     std::string(named == state_path ? "use " : "open ") +
+                                     named.string() + reason + "\n");
+    }
+    EXPECT_EQ(channel_shown(0, 0)["output"].get<float>(), 0.003f);
     const auto calls = traced_calls(read_text_file(trace));
     ASSERT_EQ(calls.size(), 4u);
     for (const auto &[process, lines] : calls) {

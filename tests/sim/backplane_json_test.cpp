@@ -116,6 +116,15 @@ TEST(BackplaneJson, RefusesAStateItCannotHoldAndSaysWhere) {
         {[](json &j) { j["slots"][0]["channels"][0]["calibration"].erase(5); },
          "slots[0].channels[0].calibration: expected one entry for each"},
         {[](json &j) { j = json::array(); }, "slots: missing"},
+        // Refusals that could match no call, which the command line never stores.
+        {[](json &j) {
+             j["refusals"] = {{{"call", "Init"}, {"channel", 0}, {"result", -4}}};
+         },
+         "refusals[0].channel: zmod4710_Init is not made on a channel"},
+        {[](json &j) {
+             j["refusals"] = {{{"call", "GetLibDate"}, {"slot", 0}, {"result", 1}}};
+         },
+         "refusals[0].slot: zmod4710_GetLibDate is not made on a slot"},
     };
     for (const Case &c : cases) {
         json document = as_json(varied_backplane());
@@ -276,8 +285,14 @@ TEST(StateFile, RefusesUnreadAFileThatIsNoRegularFileOrTooLarge) {
     const std::filesystem::path fifo = directory.path() / "fifo.json";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_THROW(StateFile(fifo).load(), StateError) << "and does not wait for a writer";
+    // Nor is a FIFO or a device written as a trace, with a reader waiting or without.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_THROW(append_to_trace(fifo, {}, "line\n"), StateError);
+    ::close(reader);
+    EXPECT_THROW(append_to_trace(fifo, {}, "line\n"), StateError);
 #endif
     EXPECT_THROW(StateFile(device).load(), StateError);
+    EXPECT_THROW(append_to_trace(device, {}, "line\n"), StateError);
     EXPECT_THROW(StateFile(large).load(), StateError);
 }
 
@@ -368,6 +383,22 @@ TEST(StateFile, MakesPrivateFoldersAndLeavesNoTemporaryFileWhenAWriteFails) {
     EXPECT_TRUE(file.load() == Backplane{});
     EXPECT_EQ(names_in(directory.path()),
               (std::set<std::string>{"state", "backplane.json", "backplane.json.lock"}));
+
+    // A new trace is the user's alone, whatever the umask; the state is no trace.
+    const mode_t mask = ::umask(0);
+    append_to_trace(directory.path() / "trace.txt", file.path(), "line\n");
+    ::umask(mask);
+    EXPECT_EQ(std::filesystem::status(directory.path() / "trace.txt").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::create_symlink("backplane.json", directory.path() / "link.json");
+    for (const char *name : {"backplane.json", "backplane.json.lock", "link.json",
+                             ".backplane.json.0123456789abcdef0123456789abcdef.tmp"}) {
+        EXPECT_THROW(append_to_trace(directory.path() / name, file.path(), "line\n"), StateError)
+            << name;
+    }
+    EXPECT_TRUE(file.load() == Backplane{});
+    EXPECT_EQ(read_text_file(directory.path() / "backplane.json.lock").find("line"),
+              std::string::npos);
 }
 
 TEST(StateFile, RefusesANameThatHoldsNoFileBeforeMakingAnything) {
@@ -382,6 +413,7 @@ TEST(StateFile, RefusesANameThatHoldsNoFileBeforeMakingAnything) {
           directory.path() / "new" / "..", folder / "."}) {
         EXPECT_THROW(StateFile(path).store(factory_backplane()), StateError) << path;
         EXPECT_THROW(StateFile(path).update([](Backplane &) { return true; }), StateError) << path;
+        EXPECT_THROW(append_to_trace(path, {}, "line\n"), StateError) << path;
     }
     EXPECT_EQ(names_in(directory.path()), before);
     EXPECT_TRUE(names_in(folder).empty());
@@ -516,7 +548,8 @@ protected:
         const StateFile file(state);
         const std::function<void()> uses[] = {
             [&] { file.load(); }, [&] { file.store(factory_backplane()); },
-            [&] { file.update([](Backplane &) { return true; }); }};
+            [&] { file.update([](Backplane &) { return true; }); },
+            [&] { append_to_trace(state, {}, "line\n"); }};
         for (const auto &use : uses) {
             try {
                 use();

@@ -342,6 +342,9 @@ TEST_F(SimCli, RefusesCallsOnRequestAndListsThem) {
         {{"refuse", "WriteAO", "--slot", "8"}, "--slot"},
         {{"refuse", "WriteAO", "--channel", "-1"}, "--channel"},
         {{"refuse", "WriteAO", "--result", "0x7"}, "expected a decimal number"},
+        {{"refuse", "WriteAO", "--result", "99999999999"},
+         "expected a number from -2147483648 to 2147483647, got 99999999999"},
+        {{"refuse", "WriteAO", "--times", "-99999999999"}, "expected a number from"},
         {{"refuse", "Init", "--channel", "0"}, "zmod4710_Init is not made on a channel"},
         {{"refuse", "GetLibDate", "--slot", "0"}, "zmod4710_GetLibDate is not made on a slot"},
         {{"refuse", "--clear", "WriteAO"}, "--clear"},
@@ -350,6 +353,20 @@ TEST_F(SimCli, RefusesCallsOnRequestAndListsThem) {
     for (const auto &[arguments, reason] : refused) {
         expect_refused(arguments, 2, reason);
     }
+
+    // A state that no reader would take back is never written.
+    Backplane full = state_file.load();
+    const Refusal filler{Call::write_ao, std::nullopt, std::nullopt, -4, 1};
+    const std::size_t size = format_backplane(full).size();
+    full.refusals.push_back(filler);
+    const std::size_t each = format_backplane(full).size() - size;
+    full.refusals.resize(full.refusals.size() +
+                             (static_cast<std::size_t>(kMaxStateFileSize) - size) / each - 1,
+                         filler);
+    arrange(full);
+    expect_refused({"refuse", "WriteAO"}, 1, "larger than 1 MiB");
+    full.refusals.resize(4);
+    arrange(full);
 
     EXPECT_EQ(run({"refuse", "--clear"}).output, "Refusals on request cleared: 4\n");
     EXPECT_EQ(run({"refusals"}).output, "No refusals on request.\n");

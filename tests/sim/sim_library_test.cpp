@@ -1,5 +1,6 @@
 // The simulated module library through its C interface, as the tools call it.
 #include "zmod4710.h"
+#include "zmod4710_sim.h"
 
 #include "backplane.hpp"
 #include "simulated_backplane_test.hpp"
@@ -78,6 +79,11 @@ TEST_F(SimulatedLibrary, SaturatesValuesAtTheEndsOfTheRange) {
 TEST_F(SimulatedLibrary, RefusesWhatTheModuleWouldNotTakeAndChangesNothing) {
     Backplane backplane = factory_backplane();
     backplane.slots[2] = factory_module(ModuleKind::zm4704);
+    // The module's own refusals come first, and use up none asked for.
+    for (Call call : {Call::write_ao, Call::write_power_on_ao, Call::set_power_on_en_status,
+                      Call::read_ao_gain_offset, Call::get_firmware_version, Call::get_lib_date}) {
+        backplane.refusals.push_back({call, std::nullopt, std::nullopt, 7, 1});
+    }
     arrange(backplane);
     ASSERT_EQ(zmod4710_Init(0), 0);
     ASSERT_EQ(zmod4710_Init(2), 0);
@@ -110,12 +116,15 @@ TEST_F(SimulatedLibrary, InitAnswersOnlyForAnAnalogOutputModule) {
     Backplane backplane;
     backplane.slots[1] = factory_module(ModuleKind::other);
     backplane.slots[4] = factory_module(ModuleKind::zm4704);
+    // A refusal of Init answers only a slot that holds such a module.
+    backplane.refusals.push_back({Call::init, std::nullopt, std::nullopt, 7, 1});
     arrange(backplane);
-    EXPECT_NE(zmod4710_Init(0), 0) << "empty";
-    EXPECT_NE(zmod4710_Init(1), 0) << "another kind of module";
+    EXPECT_EQ(zmod4710_Init(0), ZMOD4710_SIM_NO_MODULE) << "empty";
+    EXPECT_EQ(zmod4710_Init(1), ZMOD4710_SIM_NO_MODULE) << "another kind of module";
+    EXPECT_EQ(zmod4710_Init(-1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT_EQ(zmod4710_Init(8), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT_EQ(zmod4710_Init(4), 7);
     EXPECT_EQ(zmod4710_Init(4), 0);
-    EXPECT_NE(zmod4710_Init(-1), 0);
-    EXPECT_NE(zmod4710_Init(8), 0);
 }
 
 TEST_F(SimulatedLibrary, RefusesCallsOnASlotWhoseInitHasNotSucceeded) {
