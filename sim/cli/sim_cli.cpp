@@ -299,11 +299,10 @@ Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
     return refusal;
 }
 
-void clear_refusals(const StateFile &file, std::ostream &out) {
+void clear_pending_refusals(const StateFile &file, std::ostream &out) {
     std::size_t cleared = 0;
     file.update([&](Backplane &backplane) {
-        cleared = backplane.refusals.size();
-        backplane.refusals.clear();
+        cleared = clear_refusals(backplane);
         return cleared > 0;
     });
     out << (cleared == 0 ? std::string("No refusals on request were pending")
@@ -335,11 +334,11 @@ void add_refuse(CLI::App &app, Options &options, Action &action) {
         const Refusal refusal = refusal_asked(options, *refuse);
         action = [&, refusal](const StateFile &file, std::ostream &out) {
             if (options.clear) {
-                clear_refusals(file, out);
+                clear_pending_refusals(file, out);
                 return;
             }
             file.update([&](Backplane &backplane) {
-                backplane.refusals.push_back(refusal);
+                add_refusal(backplane, refusal);
                 return true;
             });
             out << "Refusing " << describe_refusal(refusal) << "\n";
@@ -414,8 +413,15 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     if (const std::optional<int> status = parse(*app, argc, argv, out, err)) {
         return *status;
     }
-    const StateFile file(options.state.empty() ? default_state_path()
-                                               : std::filesystem::path(options.state));
+    const std::filesystem::path path =
+        options.state.empty() ? default_state_path() : std::filesystem::path(options.state);
+    if (path == kMemoryState) {
+        report(err, std::string(kMemoryState) +
+                        " names a backplane in one program's memory, which no other program "
+                        "can see: name a state file");
+        return kRefused;
+    }
+    const StateFile file(path);
     action(file, out);
     // Output that could not be written is a failure, not something done.
     if (!out.flush()) {

@@ -167,6 +167,10 @@ std::string call_name(Call call) {
     return info_of(call).name;
 }
 
+const char *call_name_text(Call call) {
+    return info_of(call).name;
+}
+
 std::optional<Call> call_named(std::string name) {
     const std::string prefix = "zmod4710_";
     if (name.compare(0, prefix.size(), prefix) == 0) {

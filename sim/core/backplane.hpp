@@ -115,6 +115,8 @@ const Channel *channel_of(const Module &module, int channel);
 // "Init", "WriteAO", ..., as the library's functions are named after
 // "zmod4710_", and the call that name gives, with or without that prefix.
 std::string call_name(Call call);
+// The same as static text.
+const char *call_name_text(Call call);
 std::optional<Call> call_named(std::string name);
 // The names of the calls that can be refused, in order.
 std::vector<std::string> refusable_call_names();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "backplane.hpp"
+#include "backplane_store.hpp"
 #include "storage.hpp"
 
 #include <filesystem>
@@ -17,9 +18,15 @@ namespace zmod4710_sim {
 // can be named.
 std::filesystem::path default_state_path();
 
-class StateFile {
+// What ZMOD4710_SIM_STATE names for a backplane in the process's memory,
+// which no other program sees.
+constexpr char kMemoryState[] = ":memory:";
+
+class StateFile final : public BackplaneStore {
 public:
     explicit StateFile(std::filesystem::path path);
+    StateFile(StateFile &&) = default;
+    StateFile &operator=(StateFile &&) = default;
 
     const std::filesystem::path &path() const { return path_; }
 
@@ -31,7 +38,7 @@ public:
     // The same without a copy: kept from the last read or write for as long as
     // the file is the same, which one stat of it tells, so another program's
     // change is seen at the next call.
-    std::shared_ptr<const Backplane> current() const;
+    std::shared_ptr<const Backplane> current() const override;
 
     // Reads, changes and writes back the backplane under an exclusive lock, so
     // that programs changing it at once lose no update. The folder is made at
@@ -43,7 +50,7 @@ public:
     // lock, so that a change refused there makes nothing; change may so be
     // called twice, and what the last call made is written. Returns what change
     // returned; throws StateError, also for a file its user may not write.
-    bool update(const std::function<bool(Backplane &)> &change) const;
+    bool update(const std::function<bool(Backplane &)> &change) const override;
 
     // Puts backplane in place of whatever the file holds, parsable or not.
     void store(const Backplane &backplane) const;

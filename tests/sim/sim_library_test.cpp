@@ -2,6 +2,8 @@
 #include "zmod4710.h"
 #include "zmod4710_sim.h"
 
+#include "sim_cli.hpp"
+
 #include "backplane.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
@@ -12,6 +14,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <sstream>
+#include <thread>
+#include <vector>
 
 #ifdef __linux__
 #include <fcntl.h>
@@ -222,6 +227,94 @@ TEST_F(SimulatedLibrary, RefusesWritesOnceTheFileTurnsUnreadable) {
     EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0) << "after a successful Init too";
     EXPECT_NE(zmod4710_SetPowerOnEnStatus(0, 2), 0);
     EXPECT_EQ(read_text_file(state_path), corrupt);
+}
+
+// A test's arrangement and what a program did, through the control interface:
+// the same sequence answers alike on a file and in memory; what is arranged in
+// the file, the command line sees, and what the command line stores there, the
+// next call in the process meets.
+std::vector<std::string> drive_and_tell() {
+    EXPECT_EQ(zmod4710_sim_reset(), 0);
+    EXPECT_EQ(zmod4710_sim_insert(3, "ZM-4704", 9), 0);
+    EXPECT_EQ(zmod4710_sim_refuse("WriteAO", 3, ZMOD4710_SIM_ANY, 7, 1), 0);
+    EXPECT_EQ(zmod4710_sim_calibrate(3, 1, 4, 400, -3), 0);
+    unsigned short gain = 0;
+    short offset = 0;
+    zmod4710_Init(2);
+    zmod4710_Init(3);
+    zmod4710_WriteAO(3, 1, 4, 12.0f);
+    zmod4710_WriteAO(3, 1, 4, 30.0f);
+    zmod4710_ReadAO_GainOffset(3, 1, 4, &gain, &offset);
+    zmod4710_SetPowerOnEnStatus(3, 2);
+    std::vector<std::string> told;
+    for (int index = 0; index < zmod4710_sim_call_count(); ++index) {
+        char text[128];
+        EXPECT_EQ(zmod4710_sim_call_text(index, text, sizeof text), 0);
+        told.emplace_back(text);
+    }
+    short range = 0;
+    float value = 0.0f;
+    EXPECT_EQ(zmod4710_sim_output(3, 1, &range, &value), 0);
+    told.push_back("output " + std::to_string(range) + " " + std::to_string(value));
+    return told;
+}
+
+TEST_F(SimulatedLibrary, AFileAndMemoryAnswerAlikeAndTheCommandLineSeesTheFile) {
+    const std::vector<std::string> expected = {
+        "zmod4710_Init(2) = -2",
+        "zmod4710_Init(3) = 0",
+        "zmod4710_WriteAO(3, 1, 4, 12) = 7 (refused on request)",
+        "zmod4710_WriteAO(3, 1, 4, 30) = 0",
+        "zmod4710_ReadAO_GainOffset(3, 1, 4) = 0, gain 400, offset -3",
+        "zmod4710_SetPowerOnEnStatus(3, 2) = 0",
+        "output 4 20.000000"};
+    EXPECT_EQ(drive_and_tell(), expected);
+    const std::string file = read_text_file(state_path);
+    {
+        const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
+        EXPECT_EQ(drive_and_tell(), expected);
+    }
+    EXPECT_EQ(read_text_file(state_path), file) << "memory touches no file";
+
+    // Registrations belong to their backplane: back on the file, Init again.
+    EXPECT_EQ(zmod4710_WriteAO(3, 0, 4, 5.0f), ZMOD4710_SIM_NO_MODULE);
+    std::ostringstream out, err;
+    const char *const show[] = {"zmod4710-sim", "show"};
+    ASSERT_EQ(run_sim_cli(2, show, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("Slot 3: ZM-4704, firmware 9, power-on mode 2 (retentive)"),
+              std::string::npos)
+        << out.str();
+    const char *const refuse[] = {"zmod4710-sim", "refuse", "Init", "--result", "5"};
+    ASSERT_EQ(run_sim_cli(5, refuse, out, err), 0) << err.str();
+    EXPECT_EQ(zmod4710_Init(3), 5);
+    EXPECT_EQ(zmod4710_Init(3), 0);
+}
+
+TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
+    const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
+    ASSERT_EQ(zmod4710_sim_reset(), 0);
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    std::vector<std::thread> threads;
+    for (int channel = 0; channel < 4; ++channel) {
+        threads.emplace_back([channel] {
+            for (int write = 0; write < 500; ++write) {
+                zmod4710_WriteAO(0, channel, 0, 1.0f);
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    int per_channel[4] = {};
+    for (int index = 1; index < zmod4710_sim_call_count(); ++index) {
+        zmod4710_sim_call call{};
+        ASSERT_EQ(zmod4710_sim_call_at(index, &call), 0);
+        ++per_channel[call.channel];
+    }
+    EXPECT_EQ(zmod4710_sim_call_count(), 2001);
+    for (int channel = 0; channel < 4; ++channel) {
+        EXPECT_EQ(per_channel[channel], 500) << channel;
+    }
 }
 
 TEST_F(SimulatedLibrary, AnswersItsVersionAndBuildDate) {

@@ -1,13 +1,22 @@
 /*
- * zmod4710_sim.h - what the simulated module library answers.
+ * zmod4710_sim.h - what the simulated module library answers, and how a test
+ * controls it.
  *
  * The simulated library offers the functions of zmod4710.h on a backplane that
- * it keeps in a state file (zmod4710(3)). Besides 0 for success, its functions
- * return the results below; the module's own library may return others, so a
- * program meant for the controller treats any result but 0 as a refusal.
+ * it keeps in a state file (zmod4710(3)), or in the process's memory. Besides 0
+ * for success, its functions return the results below; the module's own
+ * library may return others, so a program meant for the controller treats any
+ * result but 0 as a refusal.
+ *
+ * The zmod4710_sim_ functions below are not the module's: they let a test of a
+ * program arrange the backplane, read back what the program did and see the
+ * calls it made, in the process itself (zmod4710_sim(3)). They do what the
+ * commands of zmod4710-sim(1) of the same names do, on the same backplane.
  */
 #ifndef ZMOD4710_SIM_H
 #define ZMOD4710_SIM_H
+
+#include "zmod4710.h"
 
 /* The call did what it was asked. */
 #define ZMOD4710_SIM_OK 0
@@ -31,5 +40,67 @@
 /* What zmod4710_GetLibVersion returns and zmod4710_GetLibDate writes. */
 #define ZMOD4710_SIM_LIB_VERSION 0x0100
 #define ZMOD4710_SIM_LIB_DATE "2026-12-08"
+
+#define ZMOD4710_SIM_ANY (-1) /* any slot or channel, in zmod4710_sim_refuse */
+#define ZMOD4710_SIM_ALWAYS 0 /* times: every matching call until cleared */
+
+/* The most calls the history keeps: the newest. */
+#define ZMOD4710_SIM_HISTORY_SIZE 65536
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The backplane: from now on, a factory backplane in this process's memory,
+ * which no other program sees (so does ZMOD4710_SIM_STATE=:memory:). */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_use_memory(void);
+/* The factory backplane, no refusal pending, no slot initialised, no history. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_reset(void);
+/* A factory-fresh module ("ZM-4710", "ZM-4704" or "other") in place of
+ * whatever the slot holds. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_insert(int slot, const char *module, short firmware);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_remove(int slot);
+/* What a power-up does: in mode 1 channels take their power-on values. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_cycle(void);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_calibrate(int slot, int channel, short range,
+                                                      unsigned short gain, short offset);
+/* The next times matching calls ("WriteAO" or "zmod4710_WriteAO") return
+ * result; slot and channel may be ZMOD4710_SIM_ANY, times ZMOD4710_SIM_ALWAYS. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_refuse(const char *call, int slot, int channel,
+                                                   int result, int times);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_clear_refusals(void);
+
+/* What the module holds: a channel's output, its power-on value, the module's
+ * power-on mode (a saturated value as saturated). */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_output(int slot, int channel, short *range,
+                                                   float *value);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_on_value(int slot, int channel, short *range,
+                                                           float *value);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_on_mode(int slot, short *mode);
+
+/* One call of the module library that this process made. */
+typedef struct zmod4710_sim_call {
+    const char *name;       /* "WriteAO": the call's name without zmod4710_; static text */
+    int slot;               /* -1 for a call made on no slot */
+    int channel;            /* -1 for a call made on no channel */
+    short range;            /* -1 where the call takes none */
+    short mode;             /* SetPowerOnEnStatus's mode, else 0 */
+    float value;            /* WriteAO's and WritePowerOn_AO's value, else 0 */
+    int result;             /* what the call returned */
+    int refused_on_request; /* 1 when a refusal asked for answered it */
+} zmod4710_sim_call;
+
+/* The calls this process made, oldest first: how many are kept, one of them,
+ * one as the trace tells it (without the process number and the line end). */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_count(void);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_at(int index, zmod4710_sim_call *call);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_text(int index, char *text, int size);
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_clear_calls(void);
+/* How many older calls the history let go since it was last cleared. */
+ZMOD4710_API unsigned long ZMOD4710_CALL zmod4710_sim_calls_dropped(void);
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif /* ZMOD4710_SIM_H */

@@ -1,5 +1,6 @@
 // What a person does to the simulated backplane: power the controller up again,
-// plug modules in and out, trim a channel's calibration.
+// plug modules in and out, trim a channel's calibration, ask for calls to be
+// refused. Written once, for zmod4710-sim and the library's control functions.
 #pragma once
 
 #include "backplane.hpp"
@@ -12,7 +13,15 @@ namespace zmod4710_sim {
 // A change the backplane cannot take; the message says why, in the user's terms.
 class ChangeRefused : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    // What was wrong: a value no backplane has, or a slot without the module asked for.
+    enum class Reason { bad_argument, no_module };
+
+    ChangeRefused(const std::string &message, Reason reason)
+        : std::runtime_error(message), reason_(reason) {}
+    Reason reason() const { return reason_; }
+
+private:
+    Reason reason_;
 };
 
 struct ChannelPowerUp {
@@ -42,5 +51,10 @@ Module remove_module(Backplane &backplane, int slot);
 // Sets one channel's calibration for one range and returns the one it had.
 Calibration set_calibration(Backplane &backplane, int slot, int channel, int range,
                             Calibration calibration);
+// Adds a refusal after those pending; refuses one that could match no call, or
+// gives the result 0, or a count below 1.
+void add_refusal(Backplane &backplane, const Refusal &refusal);
+// Removes every refusal pending, and returns how many there were.
+std::size_t clear_refusals(Backplane &backplane);
 
 } // namespace zmod4710_sim

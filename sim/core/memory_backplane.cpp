@@ -1,0 +1,28 @@
+#include "backplane_store.hpp"
+
+#include <utility>
+
+namespace zmod4710_sim {
+
+MemoryBackplane::MemoryBackplane()
+    : now_(std::make_shared<Backplane>(factory_backplane())),
+      spare_(std::make_shared<Backplane>()) {}
+
+std::shared_ptr<const Backplane> MemoryBackplane::current() const {
+    return now_;
+}
+
+bool MemoryBackplane::update(const std::function<bool(Backplane &)> &change) const {
+    // A spare that a reader still holds is left to it.
+    if (spare_.use_count() > 1) {
+        spare_ = std::make_shared<Backplane>();
+    }
+    *spare_ = *now_;
+    if (!change(*spare_)) {
+        return false;
+    }
+    std::swap(now_, spare_);
+    return true;
+}
+
+} // namespace zmod4710_sim

@@ -1,0 +1,235 @@
+// The control functions of zmod4710_sim.h, for tests of programs: they change
+// the backplane in use as zmod4710-sim's commands of the same names do, with the
+// same changes (backplane_changes.hpp), read back what the module holds, and
+// give the calls this process made. They are not calls of the module: they are
+// not kept in the history, and need no zmod4710_Init.
+#include "zmod4710_sim.h"
+
+#include "backplane_changes.hpp"
+#include "call_history.hpp"
+#include "library_state.hpp"
+
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+
+using namespace zmod4710_sim;
+using namespace zmod4710_sim::library;
+
+namespace {
+
+constexpr int kOk = ZMOD4710_SIM_OK;
+constexpr int kBadArgument = ZMOD4710_SIM_BAD_ARGUMENT;
+constexpr int kNoModule = ZMOD4710_SIM_NO_MODULE;
+
+// Makes change to the backplane in use, or nothing when it is refused, with the
+// result that says why.
+int changed(const std::function<void(Backplane &)> &change) {
+    return guarded([&] {
+        int result = kOk;
+        backplane_in_use().update([&](Backplane &backplane) {
+            try {
+                change(backplane);
+                return true;
+            } catch (const ChangeRefused &refused) {
+                result =
+                    refused.reason() == ChangeRefused::Reason::no_module ? kNoModule : kBadArgument;
+                return false;
+            }
+        });
+        return result;
+    });
+}
+
+// Reads one channel of the module in slot with read, which gets that channel.
+template <class Read> int read_channel(int slot, int channel, const Read &read) {
+    return guarded([&] {
+        if (slot < 0 || slot >= kSlotCount || channel < 0) {
+            return kBadArgument;
+        }
+        const std::shared_ptr<const Backplane> backplane = backplane_in_use().current();
+        const Module *module = analog_module(*backplane, slot);
+        if (module == nullptr) {
+            return kNoModule;
+        }
+        const Channel *found = channel_of(*module, channel);
+        if (found == nullptr) {
+            return kBadArgument;
+        }
+        read(*module, *found);
+        return kOk;
+    });
+}
+
+// ZMOD4710_SIM_ANY for nothing, else the number, which the change checks.
+std::optional<int> any_or(int number) {
+    return number == ZMOD4710_SIM_ANY ? std::nullopt : std::optional<int>(number);
+}
+
+zmod4710_sim_call as_call(const CallRecord &record) {
+    zmod4710_sim_call call{};
+    call.name = call_name_text(record.call);
+    call.slot = record.slot;
+    call.channel = record.channel;
+    call.range = record.range;
+    call.mode = record.mode;
+    call.value = record.value;
+    call.result = record.result;
+    call.refused_on_request = record.refused_on_request ? 1 : 0;
+    return call;
+}
+
+bool in_history(int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < history().count();
+}
+
+} // namespace
+
+extern "C" {
+
+int zmod4710_sim_use_memory(void) {
+    return guarded([] {
+        use_memory();
+        return kOk;
+    });
+}
+
+int zmod4710_sim_reset(void) {
+    const int result = changed([](Backplane &backplane) { backplane = factory_backplane(); });
+    if (result == kOk) {
+        return guarded([] {
+            forget_registrations();
+            history().clear();
+            return kOk;
+        });
+    }
+    return result;
+}
+
+int zmod4710_sim_insert(int slot, const char *module, short firmware) {
+    if (module == nullptr || firmware < 0) {
+        return kBadArgument;
+    }
+    return changed([&](Backplane &backplane) {
+        const std::optional<ModuleKind> kind = module_kind_named(module);
+        if (!kind) {
+            throw ChangeRefused("no such kind of module", ChangeRefused::Reason::bad_argument);
+        }
+        insert_module(backplane, slot, *kind, firmware, /*replace=*/true);
+    });
+}
+
+int zmod4710_sim_remove(int slot) {
+    return changed([&](Backplane &backplane) { remove_module(backplane, slot); });
+}
+
+int zmod4710_sim_power_cycle(void) {
+    return changed([](Backplane &backplane) { power_cycle(backplane); });
+}
+
+int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short gain, short offset) {
+    return changed([&](Backplane &backplane) {
+        set_calibration(backplane, slot, channel, range, Calibration{gain, offset});
+    });
+}
+
+int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int times) {
+    if (call == nullptr || times < 0) {
+        return kBadArgument;
+    }
+    return changed([&](Backplane &backplane) {
+        const std::optional<Call> named = call_named(call);
+        if (!named) {
+            throw ChangeRefused("no such call", ChangeRefused::Reason::bad_argument);
+        }
+        add_refusal(backplane, Refusal{*named, any_or(slot), any_or(channel), result,
+                                       times == ZMOD4710_SIM_ALWAYS ? std::nullopt
+                                                                    : std::optional<int>(times)});
+    });
+}
+
+int zmod4710_sim_clear_refusals(void) {
+    return changed([](Backplane &backplane) { clear_refusals(backplane); });
+}
+
+int zmod4710_sim_output(int slot, int channel, short *range, float *value) {
+    if (range == nullptr || value == nullptr) {
+        return kBadArgument;
+    }
+    return read_channel(slot, channel, [&](const Module &, const Channel &held) {
+        *range = held.range;
+        *value = held.output;
+    });
+}
+
+int zmod4710_sim_power_on_value(int slot, int channel, short *range, float *value) {
+    if (range == nullptr || value == nullptr) {
+        return kBadArgument;
+    }
+    return read_channel(slot, channel, [&](const Module &, const Channel &held) {
+        *range = held.power_on_range;
+        *value = held.power_on_value;
+    });
+}
+
+int zmod4710_sim_power_on_mode(int slot, short *mode) {
+    if (mode == nullptr) {
+        return kBadArgument;
+    }
+    return read_channel(
+        slot, 0, [&](const Module &module, const Channel &) { *mode = module.power_on_mode; });
+}
+
+int zmod4710_sim_call_count(void) {
+    return guarded([] { return static_cast<int>(history().count()); });
+}
+
+int zmod4710_sim_call_at(int index, zmod4710_sim_call *call) {
+    if (call == nullptr) {
+        return kBadArgument;
+    }
+    return guarded([&] {
+        if (!in_history(index)) {
+            return kBadArgument;
+        }
+        *call = as_call(history().at(static_cast<std::size_t>(index)));
+        return kOk;
+    });
+}
+
+int zmod4710_sim_call_text(int index, char *text, int size) {
+    if (text == nullptr || size < 1) {
+        return kBadArgument;
+    }
+    text[0] = '\0';
+    return guarded([&] {
+        if (!in_history(index)) {
+            return kBadArgument;
+        }
+        const std::string line = call_text(history().at(static_cast<std::size_t>(index)));
+        if (line.size() >= static_cast<std::size_t>(size)) {
+            return kBadArgument;
+        }
+        std::memcpy(text, line.c_str(), line.size() + 1);
+        return kOk;
+    });
+}
+
+int zmod4710_sim_clear_calls(void) {
+    return guarded([] {
+        history().clear();
+        return kOk;
+    });
+}
+
+unsigned long zmod4710_sim_calls_dropped(void) {
+    unsigned long dropped = 0;
+    guarded([&] {
+        dropped = history().dropped();
+        return kOk;
+    });
+    return dropped;
+}
+
+} // extern "C"

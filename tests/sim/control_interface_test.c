@@ -1,0 +1,176 @@
+/* The simulated library's control interface, from C as a test of one's own
+ * program would call it: each function, what it refuses, and the history of
+ * calls. Written in C89, so that it also proves the header in C89 (and, built
+ * again, in C99). Each row says what a call should return; the program's exit
+ * status is the number of rows that failed. */
+#include <stdio.h>
+#include <string.h>
+
+#include "zmod4710_sim.h"
+
+static int failures = 0;
+
+static void expect(const char *what, long got, long wanted, int line) {
+    if (got != wanted) {
+        printf("line %d: %s gave %ld, expected %ld\n", line, what, got, wanted);
+        ++failures;
+    }
+}
+
+#define EXPECT(call, wanted) expect(#call, (long)(call), (long)(wanted), __LINE__)
+#define EXPECT_TEXT(got, wanted)                                                                   \
+    expect("\"" wanted "\" == " #got, (long)strcmp(got, wanted), 0L, __LINE__)
+
+static void arranges_and_reads_back_the_backplane(void) {
+    short range = -1, mode = 0, firmware = 0;
+    float value = -1.0f;
+    unsigned short gain = 0;
+    short offset = 0;
+
+    EXPECT(zmod4710_sim_insert(5, "ZM-4704", 12), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_Init(5), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_GetFirmwareVersion(5, &firmware), ZMOD4710_SIM_OK);
+    EXPECT(firmware, 12);
+    EXPECT(zmod4710_WriteAO(5, 3, 4, 25.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_output(5, 3, &range, &value), ZMOD4710_SIM_OK);
+    EXPECT(range, 4);
+    EXPECT(value == 20.0f, 1); /* saturated, as the module holds it */
+    EXPECT(zmod4710_WritePowerOn_AO(5, 3, 1, 2.5f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_power_on_value(5, 3, &range, &value), ZMOD4710_SIM_OK);
+    EXPECT(range == 1 && value == 2.5f, 1);
+    EXPECT(zmod4710_SetPowerOnEnStatus(5, 2), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_power_on_mode(5, &mode), ZMOD4710_SIM_OK);
+    EXPECT(mode, 2);
+    EXPECT(zmod4710_sim_power_cycle(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_output(5, 3, &range, &value), ZMOD4710_SIM_OK);
+    EXPECT(range == 4 && value == 20.0f, 1); /* retentive: held */
+    EXPECT(zmod4710_SetPowerOnEnStatus(5, 1), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_power_cycle(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_output(5, 3, &range, &value), ZMOD4710_SIM_OK);
+    EXPECT(range == 1 && value == 2.5f, 1);
+    EXPECT(zmod4710_WriteAO(5, 0, 0, 1.0f), ZMOD4710_SIM_OK) /* a power cycle keeps Init */;
+    EXPECT(zmod4710_sim_calibrate(5, 1, 2, 500, -12), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_ReadAO_GainOffset(5, 1, 2, &gain, &offset), ZMOD4710_SIM_OK);
+    EXPECT(gain == 500 && offset == -12, 1);
+    EXPECT(zmod4710_sim_insert(5, "other", 1), ZMOD4710_SIM_OK); /* in place of the ZM-4704 */
+    EXPECT(zmod4710_sim_output(5, 0, &range, &value), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_sim_remove(5), ZMOD4710_SIM_OK);
+}
+
+static void refuses_what_the_command_line_would(void) {
+    short range = 0;
+    float value = 0.0f;
+
+    EXPECT(zmod4710_sim_insert(8, "ZM-4710", 3), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_insert(1, "ZM-9999", 3), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_insert(1, NULL, 3), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_insert(1, "ZM-4710", -1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_remove(-1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_remove(4), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_sim_calibrate(0, 8, 0, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_calibrate(0, 0, 6, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_calibrate(4, 0, 0, 1, 1), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_sim_refuse("GetLibVersion", -1, -1, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("Bogus", -1, -1, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse(NULL, -1, -1, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("WriteAO", -1, -1, 0, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("WriteAO", -1, -1, 1, -1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("WriteAO", 8, -1, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("WriteAO", -1, -2, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("Init", -1, 0, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("GetLibDate", 0, -1, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_output(8, 0, &range, &value), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_output(0, 8, &range, &value), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_output(4, 0, &range, &value), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_sim_output(0, 0, NULL, &value), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_power_on_value(0, 0, &range, NULL), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_power_on_mode(0, NULL), ZMOD4710_SIM_BAD_ARGUMENT);
+}
+
+static void refuses_calls_on_request(void) {
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_refuse("zmod4710_WriteAO", 0, 1, 7, 2), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 1, 0, 9.0f), 7);
+    EXPECT(zmod4710_WriteAO(0, 2, 0, 1.0f), ZMOD4710_SIM_OK);           /* another channel */
+    EXPECT(zmod4710_WriteAO(0, 1, 6, 1.0f), ZMOD4710_SIM_BAD_ARGUMENT); /* the module's first */
+    EXPECT(zmod4710_WriteAO(0, 1, 0, 9.0f), 7);
+    EXPECT(zmod4710_WriteAO(0, 1, 0, 9.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_refuse("SetPowerOnEnStatus", ZMOD4710_SIM_ANY, ZMOD4710_SIM_ANY,
+                               ZMOD4710_SIM_REFUSED_ON_REQUEST, ZMOD4710_SIM_ALWAYS),
+           ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_SetPowerOnEnStatus(0, 2), ZMOD4710_SIM_REFUSED_ON_REQUEST);
+    EXPECT(zmod4710_SetPowerOnEnStatus(0, 2), ZMOD4710_SIM_REFUSED_ON_REQUEST);
+    EXPECT(zmod4710_sim_clear_refusals(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_SetPowerOnEnStatus(0, 2), ZMOD4710_SIM_OK);
+}
+
+static void keeps_the_calls_made(void) {
+    zmod4710_sim_call call;
+    char text[64];
+    int index;
+
+    EXPECT(zmod4710_sim_clear_calls(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_call_count(), 0);
+    EXPECT(zmod4710_sim_call_at(0, &call), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("WriteAO", 0, 2, 7, 1), ZMOD4710_SIM_OK); /* not a call */
+    EXPECT(zmod4710_WriteAO(0, 2, 0, 3.0f), 7);
+    EXPECT(zmod4710_WriteAO(9, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_GetLibVersion(), ZMOD4710_SIM_LIB_VERSION);
+    EXPECT(zmod4710_sim_call_count(), 3);
+    EXPECT(zmod4710_sim_call_at(0, &call), ZMOD4710_SIM_OK);
+    EXPECT_TEXT(call.name, "WriteAO");
+    EXPECT(call.slot == 0 && call.channel == 2 && call.range == 0 && call.value == 3.0f, 1);
+    EXPECT(call.result == 7 && call.refused_on_request == 1 && call.mode == 0, 1);
+    EXPECT(zmod4710_sim_call_at(1, &call), ZMOD4710_SIM_OK);
+    EXPECT(call.result == ZMOD4710_SIM_NO_MODULE && call.refused_on_request == 0, 1);
+    EXPECT(zmod4710_sim_call_at(2, &call), ZMOD4710_SIM_OK);
+    EXPECT(call.slot == -1 && call.channel == -1 && call.range == -1, 1);
+    EXPECT(zmod4710_sim_call_at(3, &call), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_call_at(-1, &call), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_call_text(0, text, (int)sizeof text), ZMOD4710_SIM_OK);
+    EXPECT_TEXT(text, "zmod4710_WriteAO(0, 2, 0, 3) = 7 (refused on request)");
+    EXPECT(zmod4710_sim_call_text(2, text, (int)sizeof text), ZMOD4710_SIM_OK);
+    EXPECT_TEXT(text, "zmod4710_GetLibVersion() = 256");
+    EXPECT(zmod4710_sim_call_text(0, text, 10), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT_TEXT(text, "");
+    EXPECT(zmod4710_sim_call_text(0, text, 0), ZMOD4710_SIM_BAD_ARGUMENT);
+
+    /* The newest are kept, and the older ones counted. */
+    for (index = 0; index < ZMOD4710_SIM_HISTORY_SIZE + 7; ++index)
+        zmod4710_Init(index % 2);
+    EXPECT(zmod4710_sim_call_count(), ZMOD4710_SIM_HISTORY_SIZE);
+    EXPECT(zmod4710_sim_calls_dropped(), 10);
+    EXPECT(zmod4710_sim_call_at(0, &call), ZMOD4710_SIM_OK);
+    EXPECT(call.slot, 1); /* calls 0 to 9 went: 3 above, and the first 7 Inits */
+    EXPECT(zmod4710_sim_clear_calls(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_call_count() == 0 && zmod4710_sim_calls_dropped() == 0, 1);
+}
+
+static void starts_clean_on_reset(void) {
+    short range = -1;
+    float value = -1.0f;
+
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 4, 12.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_refuse("Init", -1, -1, 5, 0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_reset(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_call_count(), 0);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE); /* Init forgotten */
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);                       /* no refusal left */
+    EXPECT(zmod4710_sim_output(0, 0, &range, &value), ZMOD4710_SIM_OK);
+    EXPECT(range == 0 && value == 0.0f, 1);
+    EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE); /* a new backplane */
+}
+
+int main(void) {
+    EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
+    arranges_and_reads_back_the_backplane();
+    refuses_what_the_command_line_would();
+    refuses_calls_on_request();
+    keeps_the_calls_made();
+    starts_clean_on_reset();
+    if (failures == 0)
+        printf("the control interface answers as it should\n");
+    return failures;
+}
