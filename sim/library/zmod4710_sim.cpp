@@ -92,16 +92,21 @@ void trace(const CallRecord &record) noexcept {
 // is the state's problem. The call is then kept in the history and traced.
 template <class Operation> int answered(CallRecord record, const Operation &operation) noexcept {
     guarded([&] {
+        std::exception_ptr failure;
         try {
             operation(record);
         } catch (...) {
+            failure = std::current_exception();
             record.result = kStateProblem;
             record.refused_on_request = false;
             record.given = CallRecord::Given::nothing;
-            history().keep(record);
-            throw;
         }
+        // Kept under the same lock as the answer, so the history's order is
+        // the order the calls were answered in, a failed one included.
         history().keep(record);
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
         return kOk;
     });
     trace(record);
