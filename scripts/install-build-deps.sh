@@ -50,5 +50,15 @@ echo "install-build-deps: installing$missing"
 case $missing in
 *:i386*) dpkg --add-architecture i386 ;;
 esac
-apt-get update
+# A mirror in the middle of a sync serves index files of the wrong size for a
+# while; try again before going on with whatever lists were fetched.
+tries=1
+until apt-get update; do
+    if [ "$tries" -ge 4 ]; then
+        echo "install-build-deps: apt-get update failed $tries times; installing from the lists it has" >&2
+        break
+    fi
+    tries=$((tries + 1))
+    sleep 15
+done
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
