@@ -8,7 +8,8 @@ include(CMakePackageConfigHelpers)
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zmod4710)
 set(pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(TARGETS ao_power_on ao_basic_info zmod4710-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ao_power_on ao_basic_info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS zmod4710-sim EXPORT zmod4710-targets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS zmod4710 EXPORT zmod4710-targets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -16,7 +17,8 @@ install(TARGETS zmod4710 EXPORT zmod4710-targets
 install(FILES kit/zmod4710.h sim/library/include/zmod4710_sim.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# find_package(zmod4710 CONFIG) gives zmod4710::zmod4710. Every path in these
+# find_package(zmod4710 CONFIG) gives zmod4710::zmod4710, and zmod4710::zmod4710-sim
+# for tests that run the command line. Every path in these
 # files is relative to where they lie, so the installed folder can be moved.
 install(EXPORT zmod4710-targets NAMESPACE zmod4710:: DESTINATION ${package_dir})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zmod4710Config.cmake.in
@@ -42,7 +44,7 @@ install(FILES ${PROJECT_BINARY_DIR}/zmod4710.pc DESTINATION ${pkgconfig_dir})
 
 install(FILES docs/ao_power_on.1 docs/ao_basic_info.1 docs/zmod4710-sim.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES docs/zmod4710.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
+install(FILES docs/zmod4710.3 docs/zmod4710_sim.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
 
 # One package, zmod4710-sim, installed under /usr, as Debian's checker (lintian)
 # accepts it: the library and its pkg-config file in the folder of the machine's

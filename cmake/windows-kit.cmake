@@ -5,11 +5,13 @@
 # MSVC's linker, zmod4710.dll.a for MinGW's, and a CMake package that gives
 # each its own), examples/, the manual pages as HTML in doc/, and README.txt.
 install(FILES $<TARGET_LINKER_FILE_DIR:zmod4710>/zmod4710.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(FILES examples/CMakeLists.txt examples/drive_channel.c DESTINATION examples)
+install(FILES examples/CMakeLists.txt examples/drive_channel.h examples/drive_channel.c
+              examples/main.c examples/drive_channel_test.c examples/drive_channel_test.cpp
+        DESTINATION examples)
 
 find_program(MANDOC mandoc REQUIRED)
 set(html_pages "")
-foreach(page ao_power_on.1 ao_basic_info.1 zmod4710-sim.1 zmod4710.3)
+foreach(page ao_power_on.1 ao_basic_info.1 zmod4710-sim.1 zmod4710.3 zmod4710_sim.3)
     set(html ${PROJECT_BINARY_DIR}/doc/${page}.html)
     add_custom_command(OUTPUT ${html}
                        COMMAND ${CMAKE_COMMAND} -DMANDOC=${MANDOC} -DPAGE=${PROJECT_SOURCE_DIR}/docs/${page}

@@ -35,6 +35,7 @@ cat > "$work/expected" <<FILES
 ./usr/share/man/man1/ao_power_on.1.gz
 ./usr/share/man/man1/zmod4710-sim.1.gz
 ./usr/share/man/man3/zmod4710.3.gz
+./usr/share/man/man3/zmod4710_sim.3.gz
 FILES
 sort -o "$work/expected" "$work/expected"
 if ! cmp -s "$work/files" "$work/expected"; then

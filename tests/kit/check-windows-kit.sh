@@ -52,6 +52,8 @@ if [ "$step" = run ]; then
     done
     printed=$(tr -d '\r' < "$work/run.txt")
     [ "$printed" = "slot 0 channel 0: 12 mA, gain 32632, offset 13" ] || fail "the example printed: $printed"
+    # The example's test, in plain C on the control interface.
+    run_windows "$work/example/drive_channel_test.exe"
     run_windows "$kit/bin/zmod4710-sim.exe" show --json
     shown=$(tr -d ' \r\n' < "$work/run.txt")
     for channel in '"channel":0,"range":4,"output":12.0' '"channel":2,"range":4,"output":16.0' \
@@ -61,7 +63,7 @@ if [ "$step" = run ]; then
         *) fail "the module does not hold $channel: $shown" ;;
         esac
     done
-    echo "$name.zip: MSVC-built programs and the example run from it"
+    echo "$name.zip: MSVC-built programs, the example and its test run from it"
     exit 0
 fi
 
@@ -85,8 +87,13 @@ sort > "$work/expected" <<FILES
 ./$name/doc/ao_power_on.1.html
 ./$name/doc/zmod4710-sim.1.html
 ./$name/doc/zmod4710.3.html
+./$name/doc/zmod4710_sim.3.html
 ./$name/examples/CMakeLists.txt
 ./$name/examples/drive_channel.c
+./$name/examples/drive_channel.h
+./$name/examples/drive_channel_test.c
+./$name/examples/drive_channel_test.cpp
+./$name/examples/main.c
 ./$name/include/zmod4710.h
 ./$name/include/zmod4710_sim.h
 ./$name/lib/cmake/zmod4710/zmod4710-targets-relwithdebinfo.cmake
@@ -101,11 +108,14 @@ cmp -s "$work/files" "$work/expected" || {
     fail "the ZIP holds other files than it should"
 }
 
-# The DLL exports exactly the eight functions of zmod4710.h, undecorated, and
-# no binary imports a DLL of the compiler's run time.
+# The DLL exports exactly the functions that the headers declare, undecorated:
+# the eight of zmod4710.h and the control interface of zmod4710_sim.h; and no
+# binary imports a DLL of the compiler's run time.
 "$objdump" -p "$kit/bin/zmod4710.dll" | sed -n '/Ordinal\/Name Pointer/,/^$/p' |
     awk '/\[ *[0-9]+\]/ { print $NF }' | sort > "$work/exports"
-grep -o 'zmod4710_[A-Za-z_]*(' "$kit/include/zmod4710.h" | tr -d '(' | sort > "$work/declared"
+sed -n 's/.*ZMOD4710_CALL \(zmod4710_[A-Za-z_]*\)(.*/\1/p' "$kit/include/zmod4710.h" \
+    "$kit/include/zmod4710_sim.h" | sort > "$work/declared"
+[ "$(wc -l < "$work/declared")" -eq 24 ] || fail "the headers declare: $(cat "$work/declared")"
 cmp -s "$work/exports" "$work/declared" || fail "zmod4710.dll exports: $(cat "$work/exports")"
 for binary in "$kit"/bin/*; do
     imports=$("$objdump" -p "$binary" | awk '/DLL Name:/ { print $3 }')
@@ -136,9 +146,10 @@ grep -q 'zmod4710\.lib' "$work/with-cmake/build.ninja" || fail "the CMake projec
 
 # examples/ with MinGW, through the ZIP's CMake package.
 cmake -S "$kit/examples" -B "$work/example" -G Ninja -DCMAKE_SYSTEM_NAME=Windows \
-    -DCMAKE_C_COMPILER="$mingw_cc" -DCMAKE_PREFIX_PATH="$kit" > "$work/example.log"
+    -DCMAKE_C_COMPILER="$mingw_cc" -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
+    > "$work/example.log"
 cmake --build "$work/example" >> "$work/example.log"
-for program in with-cmake/program.exe example/drive_channel.exe; do
+for program in with-cmake/program.exe example/drive_channel.exe example/drive_channel_test.exe; do
     check_machine "$work/$program"
 done
 

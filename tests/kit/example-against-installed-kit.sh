@@ -1,8 +1,9 @@
 #!/bin/sh
 # The kit as its users take it: installed from this build, moved elsewhere, then
-# examples/drive_channel.c built out of tree against it with find_package and
-# with pkg-config, each run against a simulated module of its own and checked by
-# what `zmod4710-sim show --json` shows afterwards.
+# examples/ built out of tree against it with find_package and with
+# pkg-config, each program run against a simulated module of its own and
+# checked by what `zmod4710-sim show --json` shows afterwards; and the
+# example's own tests, in plain C and with GoogleTest, on the control interface.
 #
 #   example-against-installed-kit.sh BUILD_DIR SOURCE_DIR WORK_DIR
 set -eu
@@ -47,11 +48,24 @@ cmake -S "$source/examples" -B "$work/with-cmake" -DCMAKE_PREFIX_PATH="$kit" \
     -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" > "$work/configure.log"
 cmake --build "$work/with-cmake" > "$work/build.log"
 check_example "$work/with-cmake/drive_channel"
+[ -x "$work/with-cmake/drive_channel_gtest" ] || {
+    echo "the example's GoogleTest cases were not built" >&2
+    exit 1
+}
+ctest --test-dir "$work/with-cmake" --output-on-failure > "$work/tests.log" || {
+    cat "$work/tests.log" >&2
+    exit 1
+}
+grep -q "100% tests passed, 0 tests failed out of 3" "$work/tests.log" || {
+    cat "$work/tests.log" >&2
+    exit 1
+}
 
 PKG_CONFIG_PATH=$libdir/pkgconfig
 export PKG_CONFIG_PATH
 # shellcheck disable=SC2046 # the flags are words
-cc -Wall -Wextra -Werror -o "$work/with-pkg-config" "$source/examples/drive_channel.c" \
-    $(pkg-config --cflags --libs zmod4710)
+cc -Wall -Wextra -Werror -o "$work/with-pkg-config" "$source/examples/main.c" \
+    "$source/examples/drive_channel.c" $(pkg-config --cflags --libs zmod4710)
 check_example "$work/with-pkg-config"
-echo "the example builds with find_package and with pkg-config against the moved kit, and runs"
+echo "the example builds with find_package and with pkg-config against the moved kit, and runs;" \
+    "its tests pass"
