@@ -6,7 +6,10 @@
 //   - a write (zmod4710_WriteAO) beside a bare replace of the same bytes under
 //     the same kind of lock with the same two syncs (the new file and its folder);
 //   - a write beside --crowd other files, beside a write in the same folder
-//     before they were put there.
+//     before they were put there;
+//   - a write on a backplane in memory (zmod4710_sim_use_memory), beside a C
+//     function that takes a mutex, stores its four arguments in an array and
+//     lets the mutex go: the least a recorded call can cost.
 //
 // The rounds interleave the measurements, each write beside a floor's, so that
 // whatever else the machine does falls on both alike; the medians of the rounds
@@ -17,6 +20,7 @@
 // FOLDER holds the state file for the run (default: a new folder in the current
 // one, removed afterwards); put it on the disk to be measured, not on a tmpfs.
 #include "zmod4710.h"
+#include "zmod4710_sim.h"
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +29,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <pthread.h>
 #include <sstream>
 #include <string>
 #include <sys/file.h>
@@ -39,6 +44,7 @@ using Clock = std::chrono::steady_clock;
 struct Settings {
     int rounds = 7;
     int reads = 2000;
+    int memory_writes = 200000;
     int writes = 40;
     int crowd = 20000;
     std::filesystem::path folder;
@@ -138,6 +144,54 @@ double write_cost(const std::filesystem::path &folder, int count) {
     });
 }
 
+// The floor of a call that the library records: four arguments stored under a mutex.
+extern "C" {
+struct StoredCall {
+    int slot;
+    int channel;
+    short range;
+    float value;
+};
+pthread_mutex_t g_stored_lock = PTHREAD_MUTEX_INITIALIZER;
+StoredCall g_stored[1024];
+unsigned int g_next_stored = 0;
+
+__attribute__((noinline)) int store_call(int slot, int channel, short range, float value) {
+    pthread_mutex_lock(&g_stored_lock);
+    StoredCall *stored = &g_stored[g_next_stored++ % 1024];
+    stored->slot = slot;
+    stored->channel = channel;
+    stored->range = range;
+    stored->value = value;
+    pthread_mutex_unlock(&g_stored_lock);
+    return 0;
+}
+}
+
+struct MemoryCost {
+    double write = 0, floor = 0;
+};
+
+// Writes on a backplane in memory, each round beside as many calls of the floor.
+MemoryCost memory_rounds(const Settings &settings) {
+    if (zmod4710_sim_use_memory() != 0 || zmod4710_Init(0) != 0) {
+        stop("the simulated module does not answer in memory");
+    }
+    std::vector<double> writes, floors;
+    for (int round = 0; round < settings.rounds; ++round) {
+        zmod4710_sim_clear_calls();
+        writes.push_back(microseconds_each(settings.memory_writes, [](int call) {
+            if (zmod4710_WriteAO(0, call % 8, 1, static_cast<float>(call % 10)) != 0) {
+                stop("a write was refused in memory");
+            }
+        }));
+        floors.push_back(microseconds_each(settings.memory_writes, [](int call) {
+            store_call(0, call % 8, 1, static_cast<float>(call % 10));
+        }));
+    }
+    return {median(writes), median(floors)};
+}
+
 // Puts count other files in folder, and lets the disk take them in before
 // anything is measured there.
 void crowd(const std::filesystem::path &folder, int count) {
@@ -172,6 +226,7 @@ WriteCost write_rounds(const Settings &settings, const std::string &contents) {
 struct Medians {
     double read = 0, stat = 0;
     WriteCost alone, crowded;
+    MemoryCost memory;
 };
 
 Medians measure(const Settings &settings, const std::filesystem::path &state,
@@ -196,7 +251,8 @@ Medians measure(const Settings &settings, const std::filesystem::path &state,
     // The same folder, crowded, and each write beside its floor there again:
     // what the system's making of a file costs differs from folder to folder.
     crowd(settings.folder, settings.crowd);
-    return {median(reads), median(stats), alone, write_rounds(settings, contents)};
+    const WriteCost crowded = write_rounds(settings, contents);
+    return {median(reads), median(stats), alone, crowded, memory_rounds(settings)};
 }
 
 void show(const Settings &settings, const std::filesystem::path &state, std::size_t size,
@@ -213,6 +269,9 @@ void show(const Settings &settings, const std::filesystem::path &state, std::siz
                 "   ratio %5.2f\n",
                 settings.crowd, cost.crowded.write, cost.crowded.floor,
                 cost.crowded.write / cost.crowded.floor);
+    std::printf("write in memory (zmod4710_WriteAO) %9.3f us   a call stored under a mutex %6.3f us"
+                "   ratio %5.2f\n",
+                cost.memory.write, cost.memory.floor, cost.memory.write / cost.memory.floor);
 }
 } // namespace
 
