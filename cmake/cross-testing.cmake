@@ -17,20 +17,29 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
     else()
         set(loader wine)
     endif()
-    find_program(WINE_LOADER ${loader} PATHS /usr/lib/wine NO_DEFAULT_PATH
-                 DOC "Wine's loader for this build's programs")
-    find_program(WINE_LOADER ${loader} REQUIRED)
+    # Looked for at each configure, not kept: a loader installed or removed
+    # since is seen.
+    unset(WINE_LOADER CACHE)
+    find_program(WINE_LOADER ${loader} PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CACHE)
+    set(loader_installed ${WINE_LOADER})
+    find_program(WINE_LOADER ${loader} NO_CACHE REQUIRED)
     find_program(WINESERVER wineserver REQUIRED)
 
-    # A 32-bit build's programs run only where the kernel runs 32-bit programs;
-    # elsewhere every test that runs one is skipped, saying why, and the
-    # others (the build itself, the files it makes) are all that is proved.
+    # A 32-bit build's programs run only where the kernel runs 32-bit programs
+    # and 32-bit wine is installed; elsewhere every test that runs one is
+    # skipped, saying why, and the others (the build itself, the files it
+    # makes) are all that is proved.
     set(ZMOD4710_PROGRAMS_CANNOT_RUN "")
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/scripts/runs-32bit-programs.sh
                         RESULT_VARIABLE runs_32bit_programs)
         if(NOT runs_32bit_programs EQUAL 0)
             set(ZMOD4710_PROGRAMS_CANNOT_RUN "this machine's kernel runs no 32-bit programs")
+        elseif(NOT loader_installed)
+            set(ZMOD4710_PROGRAMS_CANNOT_RUN
+                "32-bit wine is not installed on this machine (Debian's wine32:i386)")
+        endif()
+        if(ZMOD4710_PROGRAMS_CANNOT_RUN)
             message(NOTICE "The tests that run this build's programs are skipped: "
                            "${ZMOD4710_PROGRAMS_CANNOT_RUN}")
         endif()

@@ -61,4 +61,19 @@ until apt-get update; do
     tries=$((tries + 1))
     sleep 15
 done
-DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
+install() {
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$@"
+}
+if install $missing; then
+    exit 0
+fi
+# 32-bit wine needs i386 packages of the very versions installed for amd64; a
+# mirror whose i386 lists lag behind cannot give them. The rest is installed,
+# and the windows-x86 tests that run programs are skipped, saying why.
+case $missing in
+*:i386*) ;;
+*) exit 1 ;;
+esac
+echo "install-build-deps: 32-bit wine could not be installed from this machine's package lists:" \
+     "the windows-x86 tests that run programs are skipped" >&2
+install $(printf '%s\n' $missing | grep -v ':i386$')
