@@ -30,6 +30,9 @@ install(FILES ${PROJECT_BINARY_DIR}/zmod4710Config.cmake
               ${PROJECT_BINARY_DIR}/zmod4710ConfigVersion.cmake
         DESTINATION ${package_dir})
 
+# The state file's format, for programs that read or check a backplane.
+install(FILES docs/backplane.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/zmod4710-sim)
+
 if(WIN32)
     include(${CMAKE_CURRENT_LIST_DIR}/windows-kit.cmake)
     return()
