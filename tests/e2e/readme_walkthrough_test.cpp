@@ -1,12 +1,15 @@
-// README's walk-through, run command by command: each must print what README
-// says it prints, so the walk-through stays true as the programs change.
+// The walk-throughs of README and of the page on trying the tools, run command
+// by command: each must print, byte for byte, what the page says it prints, so
+// the pages stay true as the programs change.
 #include "tool_runner.hpp"
 
+#include <filesystem>
 #include <sstream>
+#include <utility>
 
 namespace {
 
-// What README shows for the state file that mktemp made.
+// What the pages show for the state file that mktemp made.
 const std::string kReadmeStatePath = "/tmp/tmp.Hq3Vt7dXk2/backplane.json";
 
 struct Step {
@@ -37,17 +40,6 @@ std::vector<Step> walkthrough_steps(const std::string &readme) {
     return steps;
 }
 
-// README leaves out the blank that ends most of the tools' lines.
-std::string without_trailing_blanks(const std::string &text) {
-    std::istringstream lines(text);
-    std::string result;
-    for (std::string line; std::getline(lines, line);) {
-        line.erase(line.find_last_not_of(' ') + 1);
-        result += line + "\n";
-    }
-    return result;
-}
-
 std::string replaced(std::string text, const std::string &from, const std::string &to) {
     for (std::size_t at = text.find(from); at != std::string::npos;
          at = text.find(from, at + to.size())) {
@@ -62,16 +54,22 @@ TEST_F(ReadmeWalkthrough, PrintsWhatReadmeSaysItPrints) {
 #ifdef ZMOD4710_CROSS_BUILD
     GTEST_SKIP() << "the walk-through's shell runs this machine's programs, not a cross build's";
 #endif
-    const std::vector<Step> steps = walkthrough_steps(read_text_file(README_PATH));
-    ASSERT_GE(steps.size(), 10u) << "the walk-through's commands were not found in README";
-    for (const Step &step : steps) {
-        const std::string command = replaced(step.command, kReadmeStatePath, state_path.string());
-        const ProcessResult result = run_program(
-            {"/bin/sh", "-c", "cd '" + std::string(PROGRAM_DIR) + "' && " + command}, "");
-        EXPECT_EQ(result.exit_status, 0) << step.command;
-        EXPECT_EQ(without_trailing_blanks(result.output),
-                  replaced(step.expected, kReadmeStatePath, state_path.string()))
-            << step.command;
+    // Each page starts from the factory backplane, as its reader does.
+    for (const auto &[page, least_steps] :
+         {std::pair(std::string(README_PATH), 3u), std::pair(std::string(TRYING_PAGE_PATH), 10u)}) {
+        std::filesystem::remove(state_path);
+        const std::vector<Step> steps = walkthrough_steps(read_text_file(page));
+        ASSERT_GE(steps.size(), least_steps)
+            << "the walk-through's commands were not found in " << page;
+        for (const Step &step : steps) {
+            const std::string command =
+                replaced(step.command, kReadmeStatePath, state_path.string());
+            const ProcessResult result = run_program(
+                {"/bin/sh", "-c", "cd '" + std::string(PROGRAM_DIR) + "' && " + command}, "");
+            EXPECT_EQ(result.exit_status, 0) << page << ": " << step.command;
+            EXPECT_EQ(result.output, replaced(step.expected, kReadmeStatePath, state_path.string()))
+                << page << ": " << step.command;
+        }
     }
 }
 

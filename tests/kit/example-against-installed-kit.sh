@@ -16,12 +16,13 @@ kit=$work/moved
 libdir=$(dirname "$(find "$kit" -name 'libzmod4710.so' | head -n 1)")
 
 # Runs the example built as $1 on a backplane of its own, whose module is in
-# slot 3, and checks what it printed and what the module then holds.
+# slot 3, and checks what it printed and what the module then holds. The
+# program finds the library by itself, through the run path it was linked with.
 check_example() {
     state=$work/state-$(basename "$1")/backplane.json
     ZMOD4710_SIM_STATE=$state "$kit/bin/zmod4710-sim" insert 3 > /dev/null
     ZMOD4710_SIM_STATE=$state "$kit/bin/zmod4710-sim" remove 0 > /dev/null
-    printed=$(ZMOD4710_SIM_STATE=$state LD_LIBRARY_PATH=$libdir "$1")
+    printed=$(env -u LD_LIBRARY_PATH ZMOD4710_SIM_STATE="$state" "$1")
     expected="slot 3 channel 0: 12 mA, gain 32632, offset 13"
     if [ "$printed" != "$expected" ]; then
         echo "$1 printed: $printed; expected: $expected" >&2
@@ -37,7 +38,7 @@ check_example() {
     esac
     # A refusal is told: no module anywhere.
     ZMOD4710_SIM_STATE=$state "$kit/bin/zmod4710-sim" remove 3 > /dev/null
-    if ZMOD4710_SIM_STATE=$state LD_LIBRARY_PATH=$libdir "$1" 2> "$work/refused.txt"; then
+    if env -u LD_LIBRARY_PATH ZMOD4710_SIM_STATE="$state" "$1" 2> "$work/refused.txt"; then
         echo "$1 succeeded without a module" >&2
         exit 1
     fi
@@ -65,7 +66,8 @@ PKG_CONFIG_PATH=$libdir/pkgconfig
 export PKG_CONFIG_PATH
 # shellcheck disable=SC2046 # the flags are words
 cc -Wall -Wextra -Werror -o "$work/with-pkg-config" "$source/examples/main.c" \
-    "$source/examples/drive_channel.c" $(pkg-config --cflags --libs zmod4710)
+    "$source/examples/drive_channel.c" $(pkg-config --cflags --libs zmod4710) \
+    -Wl,-rpath,"$(pkg-config --variable=libdir zmod4710)"
 check_example "$work/with-pkg-config"
 echo "the example builds with find_package and with pkg-config against the moved kit, and runs;" \
     "its tests pass"
