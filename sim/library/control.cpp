@@ -19,10 +19,6 @@ using namespace zmod4710_sim::library;
 
 namespace {
 
-constexpr int kOk = ZMOD4710_SIM_OK;
-constexpr int kBadArgument = ZMOD4710_SIM_BAD_ARGUMENT;
-constexpr int kNoModule = ZMOD4710_SIM_NO_MODULE;
-
 // Makes change to the backplane in use, or nothing when it is refused, with the
 // result that says why.
 int changed(const std::function<void(Backplane &)> &change) {

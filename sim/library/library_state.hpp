@@ -6,6 +6,7 @@
 
 #include "backplane_store.hpp"
 #include "call_history.hpp"
+#include "zmod4710_sim.h"
 
 #include <exception>
 #include <mutex>
@@ -13,7 +14,12 @@
 
 namespace zmod4710_sim::library {
 
-constexpr int kStateProblem = -3; // ZMOD4710_SIM_STATE_PROBLEM
+// The simulated library's results, as the module calls and the control
+// functions both give them.
+constexpr int kOk = ZMOD4710_SIM_OK;
+constexpr int kBadArgument = ZMOD4710_SIM_BAD_ARGUMENT;
+constexpr int kNoModule = ZMOD4710_SIM_NO_MODULE;
+constexpr int kStateProblem = ZMOD4710_SIM_STATE_PROBLEM;
 
 // The first problem in a process on standard error, in one line: a scan of
 // eight slots does not repeat the same complaint.

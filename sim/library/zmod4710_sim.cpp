@@ -32,11 +32,6 @@ using namespace zmod4710_sim::library;
 
 namespace {
 
-constexpr int kOk = ZMOD4710_SIM_OK;
-constexpr int kBadArgument = ZMOD4710_SIM_BAD_ARGUMENT;
-constexpr int kNoModule = ZMOD4710_SIM_NO_MODULE;
-static_assert(kStateProblem == ZMOD4710_SIM_STATE_PROBLEM);
-
 constexpr int kLibraryVersion = ZMOD4710_SIM_LIB_VERSION;
 constexpr char kLibraryDate[] = ZMOD4710_SIM_LIB_DATE;
 static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
