@@ -104,14 +104,12 @@ int zmod4710_sim_reset(void) {
 }
 
 int zmod4710_sim_insert(int slot, const char *module, short firmware) {
-    if (module == nullptr || firmware < 0) {
+    const std::optional<ModuleKind> kind =
+        module == nullptr ? std::nullopt : module_kind_named(module);
+    if (!kind || firmware < 0) {
         return kBadArgument;
     }
     return changed([&](Backplane &backplane) {
-        const std::optional<ModuleKind> kind = module_kind_named(module);
-        if (!kind) {
-            throw ChangeRefused("no such kind of module", ChangeRefused::Reason::bad_argument);
-        }
         insert_module(backplane, slot, *kind, firmware, /*replace=*/true);
     });
 }
@@ -131,14 +129,11 @@ int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short ga
 }
 
 int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int times) {
-    if (call == nullptr || times < 0) {
+    const std::optional<Call> named = call == nullptr ? std::nullopt : call_named(call);
+    if (!named || times < 0) {
         return kBadArgument;
     }
     return changed([&](Backplane &backplane) {
-        const std::optional<Call> named = call_named(call);
-        if (!named) {
-            throw ChangeRefused("no such call", ChangeRefused::Reason::bad_argument);
-        }
         add_refusal(backplane, Refusal{*named, any_or(slot), any_or(channel), result,
                                        times == ZMOD4710_SIM_ALWAYS ? std::nullopt
                                                                     : std::optional<int>(times)});
