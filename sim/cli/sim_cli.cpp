@@ -1,10 +1,10 @@
 #include "sim_cli.hpp"
 
 #include "backplane_changes.hpp"
+#include "backplane_json.hpp"
 #include "backplane_report.hpp"
 #include "one_line.hpp"
 #include "state_file.hpp"
-#include "state_json.hpp"
 #include "zmod4710_sim.h"
 
 #include <CLI/CLI.hpp>

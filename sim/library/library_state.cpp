@@ -1,5 +1,6 @@
 #include "library_state.hpp"
 
+#include "memory_backplane.hpp"
 #include "one_line.hpp"
 #include "state_file.hpp"
 

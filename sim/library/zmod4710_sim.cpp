@@ -1,320 +1,226 @@
-// The module library, simulated: the zmod4710_* functions working on the
-// backplane in use (the state file, so what one program writes the next one
-// finds, or one in the process's memory). Its results are named in
-// zmod4710_sim.h; a failed call changes nothing. A call that a person asked to
-// refuse (zmod4710-sim refuse) returns the result asked for and does nothing
-// else. Every call is kept in the process's history, and with
-// ZMOD4710_SIM_TRACE set, told in one line of that file.
+// The control functions of zmod4710_sim.h, for tests of programs: they change
+// the backplane in use as zmod4710-sim's commands of the same names do, with the
+// same changes (backplane_changes.hpp), read back what the module holds, and
+// give the calls this process made. They are not calls of the module: they are
+// not kept in the history, and need no zmod4710_Init.
 #include "zmod4710_sim.h"
-#include "zmod4710.h"
 
-#include "backplane.hpp"
+#include "backplane_changes.hpp"
 #include "call_history.hpp"
 #include "library_state.hpp"
-#include "one_line.hpp"
-#include "platform.hpp"
-#include "state_file.hpp"
-#include "storage.hpp"
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <new>
+#include <functional>
+#include <optional>
 #include <string>
-#include <vector>
 
 using namespace zmod4710_sim;
 using namespace zmod4710_sim::library;
 
 namespace {
 
-constexpr int kLibraryVersion = ZMOD4710_SIM_LIB_VERSION;
-constexpr char kLibraryDate[] = ZMOD4710_SIM_LIB_DATE;
-static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
-
-// A trace that cannot be written is told once a process for each reason, and
-// the calls go on: a program that calls on and on says so once, not at every call.
-void report_trace_problem(const char *message) noexcept {
-    static std::mutex guard;
-    static std::vector<std::string> told;
-    constexpr std::size_t kMostTold = 16;
-    try {
-        const std::lock_guard<std::mutex> one_at_a_time(guard);
-        if (told.size() >= kMostTold ||
-            std::find(told.begin(), told.end(), message) != told.end()) {
-            return;
-        }
-        told.emplace_back(message);
-        std::fprintf(stderr, "zmod4710 simulator: the trace is not written: %s\n",
-                     one_line(message).c_str());
-    } catch (...) {
-        std::fputs("zmod4710 simulator: the trace is not written: out of memory\n", stderr);
-    }
-}
-
-// The state file that the trace must not be, when one can be named.
-std::filesystem::path state_path_if_any() {
-    try {
-        return default_state_path();
-    } catch (const StateError &) {
-        return {};
-    }
-}
-
-// "PID zmod4710_Call(arguments) = result", what it gave back, and a mark for a
-// refusal asked for, appended whole to the trace that ZMOD4710_SIM_TRACE names,
-// under the rules of the state file.
-void trace(const CallRecord &record) noexcept {
-    try {
-        const char *file = std::getenv("ZMOD4710_SIM_TRACE");
-        if (file == nullptr || *file == '\0') {
-            return;
-        }
-        append_to_trace(file, state_path_if_any(),
-                        std::to_string(platform::process_id()) + " " + call_text(record) + "\n");
-    } catch (const std::bad_alloc &) {
-        report_trace_problem("out of memory");
-    } catch (const std::exception &error) {
-        report_trace_problem(error.what());
-    }
-}
-
-// Answers a call: operation fills in record, one call at a time; any failure
-// is the state's problem. The call is then kept in the history and traced.
-template <class Operation> int answered(CallRecord record, const Operation &operation) noexcept {
-    guarded([&] {
-        std::exception_ptr failure;
-        try {
-            operation(record);
-        } catch (...) {
-            failure = std::current_exception();
-            record.result = kStateProblem;
-            record.refused_on_request = false;
-            record.given = CallRecord::Given::nothing;
-        }
-        // Kept under the same lock as the answer, so the history's order is
-        // the order the calls were answered in, a failed one included.
-        history().keep(record);
-        if (failure) {
-            std::rethrow_exception(failure);
-        }
-        return kOk;
-    });
-    trace(record);
-    return record.result;
-}
-
-bool is_slot(int slot) {
-    return slot >= 0 && slot < kSlotCount;
-}
-
-// Whether a refusal asked for answers the call in backplane, as it was read:
-// its result, used up in the backplane in use when it counts.
-bool refused_on_request(const Backplane &backplane, CallRecord &record) {
-    const Refusal *pending = refusal_for(backplane, record.call, record.slot, record.channel);
-    if (pending == nullptr) {
-        return false;
-    }
-    record.result = pending->result;
-    if (pending->times) {
-        backplane_in_use().update([&](Backplane &now) {
-            record.result = use_refusal(now, record.call, record.slot, record.channel);
-            return record.result != 0;
+// Makes change to the backplane in use, or nothing when it is refused, with the
+// result that says why.
+int changed(const std::function<void(Backplane &)> &change) {
+    return guarded([&] {
+        int result = kOk;
+        backplane_in_use().update([&](Backplane &backplane) {
+            try {
+                change(backplane);
+                return true;
+            } catch (const ChangeRefused &refused) {
+                result =
+                    refused.reason() == ChangeRefused::Reason::no_module ? kNoModule : kBadArgument;
+                return false;
+            }
         });
-    }
-    record.refused_on_request = record.result != 0;
-    return record.refused_on_request;
-}
-
-// What the module itself answers to the call, before any refusal asked for:
-// kOk when the slot holds an analog-output module that has the channel. Its
-// own refusals come first, so they use up no refusal asked for.
-int module_answer(const Backplane &backplane, const CallRecord &record) {
-    const Module *module = analog_module(backplane, record.slot);
-    if (module == nullptr) {
-        return kNoModule;
-    }
-    return call_has_channel(record.call) && channel_of(*module, record.channel) == nullptr
-               ? kBadArgument
-               : kOk;
-}
-
-// Applies change to the module in an initialized slot and stores the result;
-// change answers kOk to keep its change, anything else to drop it. A refusal
-// asked for is used up in the same change.
-template <class Change> void change_module(CallRecord &record, Change change) {
-    // The backplane first: registrations made on another one are forgotten.
-    const BackplaneStore &store = backplane_in_use();
-    if (!is_initialized(record.slot)) {
-        record.result = kNoModule;
-        return;
-    }
-    store.update([&](Backplane &backplane) {
-        record.result = module_answer(backplane, record);
-        if (record.result != kOk) {
-            return false;
-        }
-        if (const Refusal *pending =
-                refusal_for(backplane, record.call, record.slot, record.channel)) {
-            const bool counted = pending->times.has_value();
-            record.result = use_refusal(backplane, record.call, record.slot, record.channel);
-            record.refused_on_request = true;
-            return counted;
-        }
-        record.result = change(*analog_module(backplane, record.slot));
-        return record.result == kOk;
+        return result;
     });
 }
 
-// The same, for one channel's output in one range.
-template <class Change> void change_channel(CallRecord &record, float value, Change change) {
-    record.value = value;
-    if (!is_range_code(record.range) || !std::isfinite(value)) {
-        record.result = kBadArgument;
-        return;
-    }
-    change_module(record, [&](Module &module) {
-        change(*channel_of(module, record.channel), clamp_to_range(record.range, value));
+// Reads one channel of the module in slot with read, which gets that channel.
+template <class Read> int read_channel(int slot, int channel, const Read &read) {
+    return guarded([&] {
+        if (slot < 0 || slot >= kSlotCount || channel < 0) {
+            return kBadArgument;
+        }
+        const std::shared_ptr<const Backplane> backplane = backplane_in_use().current();
+        const Module *module = analog_module(*backplane, slot);
+        if (module == nullptr) {
+            return kNoModule;
+        }
+        const Channel *found = channel_of(*module, channel);
+        if (found == nullptr) {
+            return kBadArgument;
+        }
+        read(*module, *found);
         return kOk;
     });
 }
 
-// Reads the module in an initialized slot.
-template <class Read> void read_module(CallRecord &record, Read read) {
-    const BackplaneStore &store = backplane_in_use();
-    if (!is_initialized(record.slot)) {
-        record.result = kNoModule;
-        return;
-    }
-    const std::shared_ptr<const Backplane> backplane = store.current();
-    record.result = module_answer(*backplane, record);
-    if (record.result != kOk || refused_on_request(*backplane, record)) {
-        return;
-    }
-    record.result = read(*analog_module(*backplane, record.slot));
+// ZMOD4710_SIM_ANY for nothing, else the number, which the change checks.
+std::optional<int> any_or(int number) {
+    return number == ZMOD4710_SIM_ANY ? std::nullopt : std::optional<int>(number);
+}
+
+zmod4710_sim_call as_call(const CallRecord &record) {
+    zmod4710_sim_call call{};
+    call.name = call_name_text(record.call);
+    call.slot = record.slot;
+    call.channel = record.channel;
+    call.range = record.range;
+    call.mode = record.mode;
+    call.value = record.value;
+    call.result = record.result;
+    call.refused_on_request = record.refused_on_request ? 1 : 0;
+    return call;
+}
+
+bool in_history(int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < history().count();
 }
 
 } // namespace
 
 extern "C" {
 
-int zmod4710_Init(int slot) {
-    return answered(call_made(Call::init, slot), [&](CallRecord &record) {
-        if (!is_slot(slot)) {
-            record.result = kBadArgument;
-            return;
-        }
-        const std::shared_ptr<const Backplane> backplane = backplane_in_use().current();
-        record.result = module_answer(*backplane, record);
-        if (record.result != kOk) {
-            set_initialized(slot, false);
-            return;
-        }
-        if (!refused_on_request(*backplane, record)) {
-            set_initialized(slot, true);
-        }
+int zmod4710_sim_use_memory(void) {
+    return guarded([] {
+        use_memory();
+        return kOk;
     });
 }
 
-int zmod4710_WriteAO(int slot, int channel, short range, float value) {
-    return answered(call_made(Call::write_ao, slot, channel, range), [&](CallRecord &record) {
-        change_channel(record, value, [&](Channel &target, float output) {
-            target.range = range;
-            target.output = output;
-        });
-    });
-}
-
-int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
-    CallRecord made = call_made(Call::set_power_on_en_status, slot);
-    made.mode = mode;
-    return answered(made, [&](CallRecord &record) {
-        if (mode != kPowerOnValue && mode != kRetentive) {
-            record.result = kBadArgument;
-            return;
-        }
-        change_module(record, [&](Module &module) {
-            module.power_on_mode = mode;
+int zmod4710_sim_reset(void) {
+    const int result = changed([](Backplane &backplane) { backplane = factory_backplane(); });
+    if (result == kOk) {
+        return guarded([] {
+            forget_registrations();
+            history().clear();
             return kOk;
         });
+    }
+    return result;
+}
+
+int zmod4710_sim_insert(int slot, const char *module, short firmware) {
+    const std::optional<ModuleKind> kind =
+        module == nullptr ? std::nullopt : module_kind_named(module);
+    if (!kind || firmware < 0) {
+        return kBadArgument;
+    }
+    return changed([&](Backplane &backplane) {
+        insert_module(backplane, slot, *kind, firmware, /*replace=*/true);
     });
 }
 
-int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value) {
-    return answered(call_made(Call::write_power_on_ao, slot, channel, range),
-                    [&](CallRecord &record) {
-                        change_channel(record, value, [&](Channel &target, float power_on_value) {
-                            target.power_on_range = range;
-                            target.power_on_value = power_on_value;
-                        });
-                    });
+int zmod4710_sim_remove(int slot) {
+    return changed([&](Backplane &backplane) { remove_module(backplane, slot); });
 }
 
-int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned short *gain,
-                               short *offset) {
-    return answered(
-        call_made(Call::read_ao_gain_offset, slot, channel, range), [&](CallRecord &record) {
-            if (!is_range_code(range) || gain == nullptr || offset == nullptr) {
-                record.result = kBadArgument;
-                return;
-            }
-            read_module(record, [&](const Module &module) {
-                const Calibration &calibration =
-                    channel_of(module, channel)->calibration[static_cast<std::size_t>(range)];
-                *gain = calibration.gain;
-                *offset = calibration.offset;
-                record.given = CallRecord::Given::calibration;
-                record.gain = calibration.gain;
-                record.offset = calibration.offset;
-                return kOk;
-            });
-        });
+int zmod4710_sim_power_cycle(void) {
+    return changed([](Backplane &backplane) { power_cycle(backplane); });
 }
 
-int zmod4710_GetLibVersion(void) {
-    return answered(call_made(Call::get_lib_version),
-                    [](CallRecord &record) { record.result = kLibraryVersion; });
-}
-
-int zmod4710_GetLibDate(char *date) {
-    return answered(call_made(Call::get_lib_date), [&](CallRecord &record) {
-        if (date == nullptr) {
-            record.result = kBadArgument;
-            return;
-        }
-        // The state is looked at only for a refusal asked for: one that cannot
-        // be read holds none, and the date is had all the same.
-        std::shared_ptr<const Backplane> backplane;
-        try {
-            backplane = backplane_in_use().current();
-        } catch (const StateError &) {
-        }
-        if (backplane && refused_on_request(*backplane, record)) {
-            return;
-        }
-        std::memcpy(date, kLibraryDate, sizeof kLibraryDate);
-        record.result = kOk;
-        record.given = CallRecord::Given::date;
+int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short gain, short offset) {
+    return changed([&](Backplane &backplane) {
+        set_calibration(backplane, slot, channel, range, Calibration{gain, offset});
     });
 }
 
-int zmod4710_GetFirmwareVersion(int slot, short *version) {
-    return answered(call_made(Call::get_firmware_version, slot), [&](CallRecord &record) {
-        if (version == nullptr) {
-            record.result = kBadArgument;
-            return;
-        }
-        read_module(record, [&](const Module &module) {
-            *version = module.firmware;
-            record.given = CallRecord::Given::version;
-            record.version = module.firmware;
-            return kOk;
-        });
+int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int times) {
+    const std::optional<Call> named = call == nullptr ? std::nullopt : call_named(call);
+    if (!named || times < 0) {
+        return kBadArgument;
+    }
+    return changed([&](Backplane &backplane) {
+        add_refusal(backplane, Refusal{*named, any_or(slot), any_or(channel), result,
+                                       times == ZMOD4710_SIM_ALWAYS ? std::nullopt
+                                                                    : std::optional<int>(times)});
     });
+}
+
+int zmod4710_sim_clear_refusals(void) {
+    return changed([](Backplane &backplane) { clear_refusals(backplane); });
+}
+
+int zmod4710_sim_output(int slot, int channel, short *range, float *value) {
+    if (range == nullptr || value == nullptr) {
+        return kBadArgument;
+    }
+    return read_channel(slot, channel, [&](const Module &, const Channel &held) {
+        *range = held.range;
+        *value = held.output;
+    });
+}
+
+int zmod4710_sim_power_on_value(int slot, int channel, short *range, float *value) {
+    if (range == nullptr || value == nullptr) {
+        return kBadArgument;
+    }
+    return read_channel(slot, channel, [&](const Module &, const Channel &held) {
+        *range = held.power_on_range;
+        *value = held.power_on_value;
+    });
+}
+
+int zmod4710_sim_power_on_mode(int slot, short *mode) {
+    if (mode == nullptr) {
+        return kBadArgument;
+    }
+    return read_channel(
+        slot, 0, [&](const Module &module, const Channel &) { *mode = module.power_on_mode; });
+}
+
+int zmod4710_sim_call_count(void) {
+    return guarded([] { return static_cast<int>(history().count()); });
+}
+
+int zmod4710_sim_call_at(int index, zmod4710_sim_call *call) {
+    if (call == nullptr) {
+        return kBadArgument;
+    }
+    return guarded([&] {
+        if (!in_history(index)) {
+            return kBadArgument;
+        }
+        *call = as_call(history().at(static_cast<std::size_t>(index)));
+        return kOk;
+    });
+}
+
+int zmod4710_sim_call_text(int index, char *text, int size) {
+    if (text == nullptr || size < 1) {
+        return kBadArgument;
+    }
+    text[0] = '\0';
+    return guarded([&] {
+        if (!in_history(index)) {
+            return kBadArgument;
+        }
+        const std::string line = call_text(history().at(static_cast<std::size_t>(index)));
+        if (line.size() >= static_cast<std::size_t>(size)) {
+            return kBadArgument;
+        }
+        std::memcpy(text, line.c_str(), line.size() + 1);
+        return kOk;
+    });
+}
+
+int zmod4710_sim_clear_calls(void) {
+    return guarded([] {
+        history().clear();
+        return kOk;
+    });
+}
+
+unsigned long zmod4710_sim_calls_dropped(void) {
+    unsigned long dropped = 0;
+    guarded([&] {
+        dropped = history().dropped();
+        return kOk;
+    });
+    return dropped;
 }
 
 } // extern "C"

@@ -1,7 +1,7 @@
 // The simulated module's state-file reader on any bytes a file could hold: it
 // accepts a backplane or refuses with a message, and what it accepts it writes
 // back and reads again unchanged.
-#include "state_json.hpp"
+#include "backplane_json.hpp"
 
 #include "fuzz_check.hpp"
 

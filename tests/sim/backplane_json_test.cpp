@@ -1,7 +1,7 @@
 // The simulated backplane's model and its JSON form: what the state file holds.
 #include "backplane.hpp"
+#include "backplane_json.hpp"
 #include "state_file.hpp"
-#include "state_json.hpp"
 #include "storage.hpp"
 
 #include "test_environment.hpp"

@@ -2,9 +2,9 @@
 #include "sim_cli.hpp"
 
 #include "backplane.hpp"
+#include "backplane_json.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
-#include "state_json.hpp"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // write, and many programs writing at once, must never leave it broken or lose
 // a write.
 #include "backplane.hpp"
+#include "backplane_json.hpp"
 #include "sim_library_probe.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
-#include "state_json.hpp"
 
 #include <gtest/gtest.h>
 

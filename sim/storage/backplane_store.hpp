@@ -30,19 +30,4 @@ protected:
     BackplaneStore &operator=(BackplaneStore &&) = default;
 };
 
-// A backplane in this process's memory, factory-fresh when made. A change is
-// made on a spare copy, kept from one change to the next so that copying it
-// again needs no new memory, and the two swap when the change is kept. Its
-// user makes one change at a time.
-class MemoryBackplane final : public BackplaneStore {
-public:
-    MemoryBackplane();
-    std::shared_ptr<const Backplane> current() const override;
-    bool update(const std::function<bool(Backplane &)> &change) const override;
-
-private:
-    mutable std::shared_ptr<Backplane> now_;
-    mutable std::shared_ptr<Backplane> spare_;
-};
-
 } // namespace zmod4710_sim

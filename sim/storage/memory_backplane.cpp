@@ -1,4 +1,4 @@
-#include "backplane_store.hpp"
+#include "memory_backplane.hpp"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "state_json.hpp"
+#include "backplane_json.hpp"
 
 #include "json_reader.hpp"
 #include "one_line.hpp"

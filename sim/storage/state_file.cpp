@@ -1,6 +1,6 @@
 #include "state_file.hpp"
 
-#include "state_json.hpp"
+#include "backplane_json.hpp"
 
 #include <cstdlib>
 #include <utility>
