@@ -155,11 +155,20 @@ void add_insert(CLI::App &app, Options &options, Action &action) {
     insert->callback([&] {
         action = [&](const StateFile &file, std::ostream &out) {
             const ModuleKind kind = *module_kind_named(options.module);
-            file.update([&](Backplane &backplane) {
-                insert_module(backplane, options.slot, kind,
-                              static_cast<std::int16_t>(options.firmware), options.replace);
-                return true;
-            });
+            try {
+                file.update([&](Backplane &backplane) {
+                    insert_module(backplane, options.slot, kind,
+                                  static_cast<std::int16_t>(options.firmware), options.replace);
+                    return true;
+                });
+            } catch (const ChangeRefused &refused) {
+                if (refused.reason() != ChangeRefused::Reason::occupied) {
+                    throw;
+                }
+                throw ChangeRefused(std::string(refused.what()) +
+                                        " (use --replace to put another in its place)",
+                                    refused.reason());
+            }
             out << "Slot " << options.slot << ": " << module_label(kind) << " inserted, firmware "
                 << options.firmware << "\n";
         };
@@ -228,7 +237,7 @@ void add_reset(CLI::App &app, Action &action) {
     reset->callback([&] {
         action = [](const StateFile &file, std::ostream &out) {
             file.update([](Backplane &backplane) {
-                backplane = factory_backplane();
+                reset_backplane(backplane);
                 return true;
             });
             out << "Backplane reset: a factory ZM-4710 in slot 0, every other slot empty\n";
@@ -236,34 +245,36 @@ void add_reset(CLI::App &app, Action &action) {
     });
 }
 
-// One line on err, starting with the program's name. Whatever the message,
-// something is said: when memory runs out, a line that needs none.
-// A call's name on the command line: one that can be refused, with or without
-// its "zmod4710_".
-CLI::Validator refusable_call() {
+// A call's name on the command line, with or without its "zmod4710_"; whether
+// it can be refused is the refusal's to say.
+CLI::Validator call_name_known() {
     return CLI::Validator(
         [](const std::string &text) {
-            const std::optional<Call> call = call_named(text);
-            if (call && !can_be_refused(*call)) {
-                return text + " returns no result, and cannot be refused";
-            }
             std::string names;
             for (const std::string &name : refusable_call_names()) {
                 names += (names.empty() ? "" : ", ") + name;
             }
-            return call ? std::string() : "unknown call " + text + " (calls: " + names + ")";
+            return call_named(text) ? std::string()
+                                    : "unknown call " + text + " (calls: " + names + ")";
         },
         "CALL", "call");
 }
 
-CLI::Validator non_zero() {
-    return CLI::Validator(
-        [](const std::string &text) {
-            return text == "0" || text == "-0" || text == "+0"
-                       ? std::string("expected a result other than 0, which is success")
-                       : std::string();
-        },
-        "", "not 0");
+// The option that gives a refusal's field.
+const char *option_for(RefusalFault::Field field) {
+    switch (field) {
+    case RefusalFault::Field::call:
+        return "CALL";
+    case RefusalFault::Field::slot:
+        return "--slot";
+    case RefusalFault::Field::channel:
+        return "--channel";
+    case RefusalFault::Field::result:
+        return "--result";
+    case RefusalFault::Field::times:
+        break;
+    }
+    return "--times";
 }
 
 // What refuse's options ask for, once the command line is read; throws the
@@ -284,18 +295,14 @@ Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
     }
     Refusal refusal;
     refusal.call = *call_named(options.call);
-    for (const auto &[option, has] : {std::pair("--slot", call_has_slot(refusal.call)),
-                                      std::pair("--channel", call_has_channel(refusal.call))}) {
-        if (refuse.count(option) > 0 && !has) {
-            throw CLI::ValidationError(option, "zmod4710_" + call_name(refusal.call) +
-                                                   " is not made on a " + (option + 2));
-        }
-    }
     refusal.slot = refuse.count("--slot") > 0 ? std::optional<int>(options.slot) : std::nullopt;
     refusal.channel =
         refuse.count("--channel") > 0 ? std::optional<int>(options.channel) : std::nullopt;
     refusal.result = options.result;
     refusal.times = options.always ? std::nullopt : std::optional<int>(options.times);
+    if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
+        throw CLI::ValidationError(option_for(fault->field), fault->reason);
+    }
     return refusal;
 }
 
@@ -314,20 +321,16 @@ void add_refuse(CLI::App &app, Options &options, Action &action) {
     CLI::App *refuse = app.add_subcommand(
         "refuse", "Make the module library refuse a call, as a test of a program's refusals");
     refuse->add_option("CALL", options.call, "The call, such as WriteAO or zmod4710_WriteAO")
-        ->check(refusable_call());
+        ->check(call_name_known());
     refuse->add_option("--slot", options.slot, "Only calls on this slot, 0 to 7")
-        ->transform(decimal())
-        ->check(CLI::Range(0, kSlotCount - 1));
+        ->transform(decimal());
     refuse->add_option("--channel", options.channel, "Only calls on this channel")
-        ->transform(decimal())
-        ->check(CLI::Range(0, std::numeric_limits<int>::max()));
+        ->transform(decimal());
     refuse->add_option("--result", options.result, "What the call returns, not 0 (default -4)")
-        ->transform(decimal())
-        ->check(non_zero());
+        ->transform(decimal());
     CLI::Option *times =
         refuse->add_option("--times", options.times, "Refuse the next N such calls (default 1)")
-            ->transform(decimal())
-            ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+            ->transform(decimal());
     times->excludes(refuse->add_flag("--always", options.always, "Refuse every such call"));
     refuse->add_flag("--clear", options.clear, "Remove every refusal pending");
     refuse->callback([&, refuse] {
@@ -359,6 +362,8 @@ void add_refusals(CLI::App &app, Options &options, Action &action) {
     });
 }
 
+// One line on err, starting with the program's name. Whatever the message,
+// something is said: when memory runs out, a line that needs none.
 void report(std::ostream &err, std::string_view message) noexcept {
     try {
         const std::string line = one_line(message);

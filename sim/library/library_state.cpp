@@ -2,11 +2,15 @@
 
 #include "memory_backplane.hpp"
 #include "one_line.hpp"
+#include "platform.hpp"
 #include "state_file.hpp"
+#include "storage.hpp"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -15,11 +19,13 @@ namespace zmod4710_sim::library {
 namespace {
 
 struct InUse {
-    std::optional<StateFile> file; // kept from call to call, so an unchanged file is not read again
-    std::optional<MemoryBackplane> memory;
+    // Kept from call to call, so an unchanged file is not read again.
+    std::shared_ptr<const StateFile> file;
+    std::shared_ptr<const MemoryBackplane> memory;
     bool memory_chosen = false; // by zmod4710_sim_use_memory
     bool on_memory = false;     // the last call was on memory
-    bool initialized[kSlotCount] = {};
+    // The insertion of the module each slot's Init succeeded on.
+    std::optional<std::uint32_t> registered[kSlotCount];
 };
 
 InUse &in_use() {
@@ -27,30 +33,50 @@ InUse &in_use() {
     return state;
 }
 
+std::mutex &process_mutex() {
+    static std::mutex lock;
+    return lock;
+}
+
+void lock_before_fork() {
+    process_mutex().lock();
+}
+
+void unlock_after_fork() {
+    process_mutex().unlock();
+}
+
+// Lock files are opened with the process's lock held, so the process's lock is
+// taken before a fork begins (the handlers set last run first).
+[[maybe_unused]] const bool fork_handlers_set = []() noexcept {
+    close_lock_files_in_forked_children();
+    platform::on_fork(lock_before_fork, unlock_after_fork, unlock_after_fork);
+    return true;
+}();
+
 bool memory_named() {
     const char *state = std::getenv("ZMOD4710_SIM_STATE");
     return state != nullptr && std::strcmp(state, kMemoryState) == 0;
 }
 
-const BackplaneStore &memory_in_use(InUse &state) {
+std::shared_ptr<const BackplaneStore> memory_in_use(InUse &state) {
     if (!state.memory) {
-        state.memory.emplace();
+        state.memory = std::make_shared<const MemoryBackplane>();
     }
     if (!state.on_memory) {
         forget_registrations();
         state.on_memory = true;
     }
-    return *state.memory;
+    return state.memory;
 }
 
 } // namespace
 
 void report_problem_once(const char *message) noexcept {
-    static bool reported = false;
-    if (reported) {
+    static std::atomic<bool> reported{false};
+    if (reported.exchange(true)) {
         return;
     }
-    reported = true;
     // Standard output belongs to the program; with no memory left to escape
     // the message, a line that needs none.
     try {
@@ -60,12 +86,11 @@ void report_problem_once(const char *message) noexcept {
     }
 }
 
-std::mutex &calls_lock() {
-    static std::mutex lock;
-    return lock;
+ProcessLock hold_process() {
+    return ProcessLock(process_mutex());
 }
 
-const BackplaneStore &backplane_in_use() {
+std::shared_ptr<const BackplaneStore> backplane_in_use() {
     InUse &state = in_use();
     if (state.memory_chosen || memory_named()) {
         return memory_in_use(state);
@@ -77,31 +102,36 @@ const BackplaneStore &backplane_in_use() {
         }
         state.on_memory = false;
         if (!state.file || state.file->path() != path) {
-            state.file.emplace(std::move(path));
+            state.file = std::make_shared<const StateFile>(std::move(path));
         }
     }
-    return *state.file;
+    return state.file;
 }
 
 void use_memory() {
     InUse &state = in_use();
-    state.memory.emplace();
+    state.memory = std::make_shared<const MemoryBackplane>();
     state.memory_chosen = true;
     state.on_memory = true;
     forget_registrations();
 }
 
-bool is_initialized(int slot) {
-    return slot >= 0 && slot < kSlotCount && in_use().initialized[slot];
+bool is_registered(int slot) {
+    return slot >= 0 && slot < kSlotCount && in_use().registered[slot].has_value();
 }
 
-void set_initialized(int slot, bool initialized) {
-    in_use().initialized[slot] = initialized;
+bool is_registered(int slot, const Module &module) {
+    return slot >= 0 && slot < kSlotCount && in_use().registered[slot] == module.insertion;
+}
+
+void register_module(int slot, const Module *module) {
+    in_use().registered[slot] =
+        module != nullptr ? std::optional<std::uint32_t>(module->insertion) : std::nullopt;
 }
 
 void forget_registrations() {
-    for (bool &initialized : in_use().initialized) {
-        initialized = false;
+    for (std::optional<std::uint32_t> &registered : in_use().registered) {
+        registered.reset();
     }
 }
 

@@ -14,18 +14,19 @@
 #include "one_line.hpp"
 #include "platform.hpp"
 #include "state_file.hpp"
-#include "storage.hpp"
+#include "trace_file.hpp"
 
-#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <mutex>
+#include <functional>
 #include <new>
+#include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 using namespace zmod4710_sim;
 using namespace zmod4710_sim::library;
@@ -36,19 +37,28 @@ constexpr int kLibraryVersion = ZMOD4710_SIM_LIB_VERSION;
 constexpr char kLibraryDate[] = ZMOD4710_SIM_LIB_DATE;
 static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
 
+// Whether message is one told already, noting it when it is not: the reasons
+// told, as hashes (0: none yet), without a lock, from any thread.
+bool told_before(std::string_view message) noexcept {
+    constexpr std::size_t kMostTold = 16;
+    static std::atomic<std::size_t> told[kMostTold];
+    const std::size_t hash = std::max<std::size_t>(1, std::hash<std::string_view>()(message));
+    for (std::atomic<std::size_t> &entry : told) {
+        std::size_t seen = 0;
+        if (entry.compare_exchange_strong(seen, hash) || seen == hash) {
+            return seen == hash;
+        }
+    }
+    return true; // enough told
+}
+
 // A trace that cannot be written is told once a process for each reason, and
 // the calls go on: a program that calls on and on says so once, not at every call.
 void report_trace_problem(const char *message) noexcept {
-    static std::mutex guard;
-    static std::vector<std::string> told;
-    constexpr std::size_t kMostTold = 16;
+    if (told_before(message)) {
+        return;
+    }
     try {
-        const std::lock_guard<std::mutex> one_at_a_time(guard);
-        if (told.size() >= kMostTold ||
-            std::find(told.begin(), told.end(), message) != told.end()) {
-            return;
-        }
-        told.emplace_back(message);
         std::fprintf(stderr, "zmod4710 simulator: the trace is not written: %s\n",
                      one_line(message).c_str());
     } catch (...) {
@@ -83,13 +93,15 @@ void trace(const CallRecord &record) noexcept {
     }
 }
 
-// Answers a call: operation fills in record, one call at a time; any failure
-// is the state's problem. The call is then kept in the history and traced.
+// Answers a call: operation fills in record, with the process's lock held,
+// which it may let go while it waits; any failure is the state's problem. The
+// call is then kept in the history and traced.
 template <class Operation> int answered(CallRecord record, const Operation &operation) noexcept {
     guarded([&] {
+        ProcessLock held = hold_process();
         std::exception_ptr failure;
         try {
-            operation(record);
+            operation(record, held);
         } catch (...) {
             failure = std::current_exception();
             record.result = kStateProblem;
@@ -112,30 +124,13 @@ bool is_slot(int slot) {
     return slot >= 0 && slot < kSlotCount;
 }
 
-// Whether a refusal asked for answers the call in backplane, as it was read:
-// its result, used up in the backplane in use when it counts.
-bool refused_on_request(const Backplane &backplane, CallRecord &record) {
-    const Refusal *pending = refusal_for(backplane, record.call, record.slot, record.channel);
-    if (pending == nullptr) {
-        return false;
-    }
-    record.result = pending->result;
-    if (pending->times) {
-        backplane_in_use().update([&](Backplane &now) {
-            record.result = use_refusal(now, record.call, record.slot, record.channel);
-            return record.result != 0;
-        });
-    }
-    record.refused_on_request = record.result != 0;
-    return record.refused_on_request;
-}
-
 // What the module itself answers to the call, before any refusal asked for:
-// kOk when the slot holds an analog-output module that has the channel. Its
-// own refusals come first, so they use up no refusal asked for.
+// kOk when the slot holds an analog-output module that has the channel, and
+// for every call but Init, that this process's Init succeeded on. Its own
+// refusals come first, so they use up no refusal asked for.
 int module_answer(const Backplane &backplane, const CallRecord &record) {
     const Module *module = analog_module(backplane, record.slot);
-    if (module == nullptr) {
+    if (module == nullptr || (record.call != Call::init && !is_registered(record.slot, *module))) {
         return kNoModule;
     }
     return call_has_channel(record.call) && channel_of(*module, record.channel) == nullptr
@@ -143,56 +138,93 @@ int module_answer(const Backplane &backplane, const CallRecord &record) {
                : kOk;
 }
 
+void answer_with(const Refusal &refusal, CallRecord &record) {
+    record.result = refusal.result;
+    record.refused_on_request = true;
+}
+
+// The refusal asked for that answers the call in backplane, if any: the call
+// gets its result, and one that is counted is used up. Nothing when none
+// answers, else whether backplane changed.
+std::optional<bool> answer_by_refusal(Backplane &backplane, CallRecord &record) {
+    const Refusal *pending = refusal_for(backplane, record.call, record.slot, record.channel);
+    if (pending == nullptr) {
+        return std::nullopt;
+    }
+    answer_with(*pending, record);
+    if (!pending->times) {
+        return false;
+    }
+    use_refusal(backplane, record.call, record.slot, record.channel);
+    return true;
+}
+
+// Whether a refusal asked for answers a call that changes nothing, on
+// backplane as it was read; one that is counted is used up in the store.
+bool refused_on_request(const BackplaneStore &store, const Backplane &backplane, CallRecord &record,
+                        ProcessLock &held) {
+    const Refusal *pending = refusal_for(backplane, record.call, record.slot, record.channel);
+    if (pending == nullptr) {
+        return false;
+    }
+    if (!pending->times) {
+        answer_with(*pending, record);
+        return true;
+    }
+    store.update([&](Backplane &now) { return answer_by_refusal(now, record).value_or(false); },
+                 &held);
+    return record.refused_on_request;
+}
+
 // Applies change to the module in an initialized slot and stores the result;
 // change answers kOk to keep its change, anything else to drop it. A refusal
 // asked for is used up in the same change.
-template <class Change> void change_module(CallRecord &record, Change change) {
+template <class Change> void change_module(CallRecord &record, ProcessLock &held, Change change) {
     // The backplane first: registrations made on another one are forgotten.
-    const BackplaneStore &store = backplane_in_use();
-    if (!is_initialized(record.slot)) {
+    const std::shared_ptr<const BackplaneStore> store = backplane_in_use();
+    if (!is_registered(record.slot)) {
         record.result = kNoModule;
         return;
     }
-    store.update([&](Backplane &backplane) {
-        record.result = module_answer(backplane, record);
-        if (record.result != kOk) {
-            return false;
-        }
-        if (const Refusal *pending =
-                refusal_for(backplane, record.call, record.slot, record.channel)) {
-            const bool counted = pending->times.has_value();
-            record.result = use_refusal(backplane, record.call, record.slot, record.channel);
-            record.refused_on_request = true;
-            return counted;
-        }
-        record.result = change(*analog_module(backplane, record.slot));
-        return record.result == kOk;
-    });
+    store->update(
+        [&](Backplane &backplane) {
+            record.result = module_answer(backplane, record);
+            if (record.result != kOk) {
+                return false;
+            }
+            if (const std::optional<bool> changed = answer_by_refusal(backplane, record)) {
+                return *changed;
+            }
+            record.result = change(*analog_module(backplane, record.slot));
+            return record.result == kOk;
+        },
+        &held);
 }
 
 // The same, for one channel's output in one range.
-template <class Change> void change_channel(CallRecord &record, float value, Change change) {
+template <class Change>
+void change_channel(CallRecord &record, ProcessLock &held, float value, Change change) {
     record.value = value;
     if (!is_range_code(record.range) || !std::isfinite(value)) {
         record.result = kBadArgument;
         return;
     }
-    change_module(record, [&](Module &module) {
+    change_module(record, held, [&](Module &module) {
         change(*channel_of(module, record.channel), clamp_to_range(record.range, value));
         return kOk;
     });
 }
 
 // Reads the module in an initialized slot.
-template <class Read> void read_module(CallRecord &record, Read read) {
-    const BackplaneStore &store = backplane_in_use();
-    if (!is_initialized(record.slot)) {
+template <class Read> void read_module(CallRecord &record, ProcessLock &held, Read read) {
+    const std::shared_ptr<const BackplaneStore> store = backplane_in_use();
+    if (!is_registered(record.slot)) {
         record.result = kNoModule;
         return;
     }
-    const std::shared_ptr<const Backplane> backplane = store.current();
+    const std::shared_ptr<const Backplane> backplane = store->current();
     record.result = module_answer(*backplane, record);
-    if (record.result != kOk || refused_on_request(*backplane, record)) {
+    if (record.result != kOk || refused_on_request(*store, *backplane, record, held)) {
         return;
     }
     record.result = read(*analog_module(*backplane, record.slot));
@@ -203,41 +235,43 @@ template <class Read> void read_module(CallRecord &record, Read read) {
 extern "C" {
 
 int zmod4710_Init(int slot) {
-    return answered(call_made(Call::init, slot), [&](CallRecord &record) {
+    return answered(call_made(Call::init, slot), [&](CallRecord &record, ProcessLock &held) {
         if (!is_slot(slot)) {
             record.result = kBadArgument;
             return;
         }
-        const std::shared_ptr<const Backplane> backplane = backplane_in_use().current();
+        const std::shared_ptr<const BackplaneStore> store = backplane_in_use();
+        const std::shared_ptr<const Backplane> backplane = store->current();
         record.result = module_answer(*backplane, record);
         if (record.result != kOk) {
-            set_initialized(slot, false);
+            register_module(slot, nullptr);
             return;
         }
-        if (!refused_on_request(*backplane, record)) {
-            set_initialized(slot, true);
+        if (!refused_on_request(*store, *backplane, record, held)) {
+            register_module(slot, analog_module(*backplane, slot));
         }
     });
 }
 
 int zmod4710_WriteAO(int slot, int channel, short range, float value) {
-    return answered(call_made(Call::write_ao, slot, channel, range), [&](CallRecord &record) {
-        change_channel(record, value, [&](Channel &target, float output) {
-            target.range = range;
-            target.output = output;
-        });
-    });
+    return answered(call_made(Call::write_ao, slot, channel, range),
+                    [&](CallRecord &record, ProcessLock &held) {
+                        change_channel(record, held, value, [&](Channel &target, float output) {
+                            target.range = range;
+                            target.output = output;
+                        });
+                    });
 }
 
 int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
     CallRecord made = call_made(Call::set_power_on_en_status, slot);
     made.mode = mode;
-    return answered(made, [&](CallRecord &record) {
+    return answered(made, [&](CallRecord &record, ProcessLock &held) {
         if (mode != kPowerOnValue && mode != kRetentive) {
             record.result = kBadArgument;
             return;
         }
-        change_module(record, [&](Module &module) {
+        change_module(record, held, [&](Module &module) {
             module.power_on_mode = mode;
             return kOk;
         });
@@ -246,23 +280,25 @@ int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
 
 int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value) {
     return answered(call_made(Call::write_power_on_ao, slot, channel, range),
-                    [&](CallRecord &record) {
-                        change_channel(record, value, [&](Channel &target, float power_on_value) {
-                            target.power_on_range = range;
-                            target.power_on_value = power_on_value;
-                        });
+                    [&](CallRecord &record, ProcessLock &held) {
+                        change_channel(record, held, value,
+                                       [&](Channel &target, float power_on_value) {
+                                           target.power_on_range = range;
+                                           target.power_on_value = power_on_value;
+                                       });
                     });
 }
 
 int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned short *gain,
                                short *offset) {
     return answered(
-        call_made(Call::read_ao_gain_offset, slot, channel, range), [&](CallRecord &record) {
+        call_made(Call::read_ao_gain_offset, slot, channel, range),
+        [&](CallRecord &record, ProcessLock &held) {
             if (!is_range_code(range) || gain == nullptr || offset == nullptr) {
                 record.result = kBadArgument;
                 return;
             }
-            read_module(record, [&](const Module &module) {
+            read_module(record, held, [&](const Module &module) {
                 const Calibration &calibration =
                     channel_of(module, channel)->calibration[static_cast<std::size_t>(range)];
                 *gain = calibration.gain;
@@ -277,23 +313,25 @@ int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned shor
 
 int zmod4710_GetLibVersion(void) {
     return answered(call_made(Call::get_lib_version),
-                    [](CallRecord &record) { record.result = kLibraryVersion; });
+                    [](CallRecord &record, ProcessLock &) { record.result = kLibraryVersion; });
 }
 
 int zmod4710_GetLibDate(char *date) {
-    return answered(call_made(Call::get_lib_date), [&](CallRecord &record) {
+    return answered(call_made(Call::get_lib_date), [&](CallRecord &record, ProcessLock &held) {
         if (date == nullptr) {
             record.result = kBadArgument;
             return;
         }
         // The state is looked at only for a refusal asked for: one that cannot
         // be read holds none, and the date is had all the same.
+        std::shared_ptr<const BackplaneStore> store;
         std::shared_ptr<const Backplane> backplane;
         try {
-            backplane = backplane_in_use().current();
+            store = backplane_in_use();
+            backplane = store->current();
         } catch (const StateError &) {
         }
-        if (backplane && refused_on_request(*backplane, record)) {
+        if (backplane && refused_on_request(*store, *backplane, record, held)) {
             return;
         }
         std::memcpy(date, kLibraryDate, sizeof kLibraryDate);
@@ -303,18 +341,19 @@ int zmod4710_GetLibDate(char *date) {
 }
 
 int zmod4710_GetFirmwareVersion(int slot, short *version) {
-    return answered(call_made(Call::get_firmware_version, slot), [&](CallRecord &record) {
-        if (version == nullptr) {
-            record.result = kBadArgument;
-            return;
-        }
-        read_module(record, [&](const Module &module) {
-            *version = module.firmware;
-            record.given = CallRecord::Given::version;
-            record.version = module.firmware;
-            return kOk;
-        });
-    });
+    return answered(call_made(Call::get_firmware_version, slot),
+                    [&](CallRecord &record, ProcessLock &held) {
+                        if (version == nullptr) {
+                            record.result = kBadArgument;
+                            return;
+                        }
+                        read_module(record, held, [&](const Module &module) {
+                            *version = module.firmware;
+                            record.given = CallRecord::Given::version;
+                            record.version = module.firmware;
+                            return kOk;
+                        });
+                    });
 }
 
 } // extern "C"

@@ -20,11 +20,11 @@ using namespace zmod4710_sim::library;
 namespace {
 
 // Makes change to the backplane in use, or nothing when it is refused, with the
-// result that says why.
-int changed(const std::function<void(Backplane &)> &change) {
-    return guarded([&] {
-        int result = kOk;
-        backplane_in_use().update([&](Backplane &backplane) {
+// result that says why; the process's lock is held.
+template <class Change> int change_held(ProcessLock &held, const Change &change) {
+    int result = kOk;
+    backplane_in_use()->update(
+        [&](Backplane &backplane) {
             try {
                 change(backplane);
                 return true;
@@ -33,8 +33,16 @@ int changed(const std::function<void(Backplane &)> &change) {
                     refused.reason() == ChangeRefused::Reason::no_module ? kNoModule : kBadArgument;
                 return false;
             }
-        });
-        return result;
+        },
+        &held);
+    return result;
+}
+
+// The same, with every failure turned into a result.
+template <class Change> int changed(const Change &change) {
+    return guarded([&] {
+        ProcessLock held = hold_process();
+        return change_held(held, change);
     });
 }
 
@@ -44,7 +52,8 @@ template <class Read> int read_channel(int slot, int channel, const Read &read) 
         if (slot < 0 || slot >= kSlotCount || channel < 0) {
             return kBadArgument;
         }
-        const std::shared_ptr<const Backplane> backplane = backplane_in_use().current();
+        const ProcessLock held = hold_process();
+        const std::shared_ptr<const Backplane> backplane = backplane_in_use()->current();
         const Module *module = analog_module(*backplane, slot);
         if (module == nullptr) {
             return kNoModule;
@@ -86,31 +95,35 @@ extern "C" {
 
 int zmod4710_sim_use_memory(void) {
     return guarded([] {
+        const ProcessLock held = hold_process();
         use_memory();
         return kOk;
     });
 }
 
 int zmod4710_sim_reset(void) {
-    const int result = changed([](Backplane &backplane) { backplane = factory_backplane(); });
-    if (result == kOk) {
-        return guarded([] {
+    return guarded([] {
+        ProcessLock held = hold_process();
+        const int result = change_held(held, reset_backplane);
+        if (result == kOk) {
             forget_registrations();
             history().clear();
-            return kOk;
-        });
-    }
-    return result;
+        }
+        return result;
+    });
 }
 
 int zmod4710_sim_insert(int slot, const char *module, short firmware) {
-    const std::optional<ModuleKind> kind =
-        module == nullptr ? std::nullopt : module_kind_named(module);
-    if (!kind || firmware < 0) {
-        return kBadArgument;
-    }
-    return changed([&](Backplane &backplane) {
-        insert_module(backplane, slot, *kind, firmware, /*replace=*/true);
+    return guarded([&] {
+        const std::optional<ModuleKind> kind =
+            module == nullptr ? std::nullopt : module_kind_named(module);
+        if (!kind || firmware < 0) {
+            return kBadArgument;
+        }
+        ProcessLock held = hold_process();
+        return change_held(held, [&](Backplane &backplane) {
+            insert_module(backplane, slot, *kind, firmware, /*replace=*/true);
+        });
     });
 }
 
@@ -129,14 +142,16 @@ int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short ga
 }
 
 int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int times) {
-    const std::optional<Call> named = call == nullptr ? std::nullopt : call_named(call);
-    if (!named || times < 0) {
-        return kBadArgument;
-    }
-    return changed([&](Backplane &backplane) {
-        add_refusal(backplane, Refusal{*named, any_or(slot), any_or(channel), result,
-                                       times == ZMOD4710_SIM_ALWAYS ? std::nullopt
-                                                                    : std::optional<int>(times)});
+    return guarded([&] {
+        const std::optional<Call> named = call == nullptr ? std::nullopt : call_named(call);
+        if (!named) {
+            return kBadArgument;
+        }
+        const Refusal refusal{*named, any_or(slot), any_or(channel), result,
+                              times == ZMOD4710_SIM_ALWAYS ? std::nullopt
+                                                           : std::optional<int>(times)};
+        ProcessLock held = hold_process();
+        return change_held(held, [&](Backplane &backplane) { add_refusal(backplane, refusal); });
     });
 }
 
@@ -173,7 +188,10 @@ int zmod4710_sim_power_on_mode(int slot, short *mode) {
 }
 
 int zmod4710_sim_call_count(void) {
-    return guarded([] { return static_cast<int>(history().count()); });
+    return guarded([] {
+        const ProcessLock held = hold_process();
+        return static_cast<int>(history().count());
+    });
 }
 
 int zmod4710_sim_call_at(int index, zmod4710_sim_call *call) {
@@ -181,6 +199,7 @@ int zmod4710_sim_call_at(int index, zmod4710_sim_call *call) {
         return kBadArgument;
     }
     return guarded([&] {
+        const ProcessLock held = hold_process();
         if (!in_history(index)) {
             return kBadArgument;
         }
@@ -195,6 +214,7 @@ int zmod4710_sim_call_text(int index, char *text, int size) {
     }
     text[0] = '\0';
     return guarded([&] {
+        const ProcessLock held = hold_process();
         if (!in_history(index)) {
             return kBadArgument;
         }
@@ -209,6 +229,7 @@ int zmod4710_sim_call_text(int index, char *text, int size) {
 
 int zmod4710_sim_clear_calls(void) {
     return guarded([] {
+        const ProcessLock held = hold_process();
         history().clear();
         return kOk;
     });
@@ -217,6 +238,7 @@ int zmod4710_sim_clear_calls(void) {
 unsigned long zmod4710_sim_calls_dropped(void) {
     unsigned long dropped = 0;
     guarded([&] {
+        const ProcessLock held = hold_process();
         dropped = history().dropped();
         return kOk;
     });

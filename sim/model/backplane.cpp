@@ -81,7 +81,7 @@ bool operator==(const Channel &a, const Channel &b) {
 
 bool operator==(const Module &a, const Module &b) {
     return a.kind == b.kind && a.firmware == b.firmware && a.power_on_mode == b.power_on_mode &&
-           a.channels == b.channels;
+           a.channels == b.channels && a.insertion == b.insertion;
 }
 
 bool operator==(const Refusal &a, const Refusal &b) {
@@ -90,7 +90,7 @@ bool operator==(const Refusal &a, const Refusal &b) {
 }
 
 bool operator==(const Backplane &a, const Backplane &b) {
-    return a.slots == b.slots && a.refusals == b.refusals;
+    return a.slots == b.slots && a.refusals == b.refusals && a.insertions == b.insertions;
 }
 
 bool is_range_code(int range) {
@@ -204,6 +204,34 @@ bool call_has_slot(Call call) {
 
 bool call_has_channel(Call call) {
     return info_of(call).has_channel;
+}
+
+std::optional<RefusalFault> refusal_fault(const Refusal &refusal) {
+    using Field = RefusalFault::Field;
+    const std::string call = "zmod4710_" + call_name(refusal.call);
+    if (!can_be_refused(refusal.call)) {
+        return RefusalFault{Field::call, call + " returns no result, and cannot be refused"};
+    }
+    if (refusal.slot && !call_has_slot(refusal.call)) {
+        return RefusalFault{Field::slot, call + " is not made on a slot"};
+    }
+    if (refusal.slot && (*refusal.slot < 0 || *refusal.slot >= kSlotCount)) {
+        return RefusalFault{Field::slot,
+                            "expected a slot from 0 to " + std::to_string(kSlotCount - 1)};
+    }
+    if (refusal.channel && !call_has_channel(refusal.call)) {
+        return RefusalFault{Field::channel, call + " is not made on a channel"};
+    }
+    if (refusal.channel && *refusal.channel < 0) {
+        return RefusalFault{Field::channel, "expected a channel of 0 or more"};
+    }
+    if (refusal.result == 0) {
+        return RefusalFault{Field::result, "expected a result other than 0, which is success"};
+    }
+    if (refusal.times && *refusal.times < 1) {
+        return RefusalFault{Field::times, "expected a count of 1 or more"};
+    }
+    return std::nullopt;
 }
 
 const Refusal *refusal_for(const Backplane &backplane, Call call, int slot, int channel) {

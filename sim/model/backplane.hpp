@@ -37,6 +37,10 @@ struct Module {
     std::int16_t firmware = 0;
     std::int16_t power_on_mode = kPowerOnValue;
     std::vector<Channel> channels;
+    // Which insertion put the module in its slot (0: it came with the
+    // backplane), so that a module put in the place of another is never taken
+    // for it.
+    std::uint32_t insertion = 0;
 };
 
 // The module library's calls. All but GetLibVersion, which returns no result,
@@ -62,9 +66,18 @@ struct Refusal {
     std::optional<int> times;
 };
 
+// What is wrong with a refusal that could match no call: the field at fault,
+// and why, in words that fit after the field's name.
+struct RefusalFault {
+    enum class Field { call, slot, channel, result, times };
+    Field field;
+    std::string reason;
+};
+
 struct Backplane {
     std::array<std::optional<Module>, kSlotCount> slots;
     std::vector<Refusal> refusals; // in the order they were asked for
+    std::uint32_t insertions = 0;  // how many modules were inserted, the last one's insertion
 };
 
 struct RangeLimits {
@@ -124,6 +137,9 @@ bool can_be_refused(Call call);
 // Whether the call is made on a slot, and on a channel of it.
 bool call_has_slot(Call call);
 bool call_has_channel(Call call);
+// Whatever asks for a refusal (the command line, the state file, a test) asks
+// through this: nothing, or what makes it one that could match no call.
+std::optional<RefusalFault> refusal_fault(const Refusal &refusal);
 // The first refusal pending for a call on slot and channel (-1 where the call
 // has none), or nullptr.
 const Refusal *refusal_for(const Backplane &backplane, Call call, int slot, int channel);

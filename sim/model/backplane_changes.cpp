@@ -1,5 +1,6 @@
 #include "backplane_changes.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace zmod4710_sim {
@@ -11,7 +12,8 @@ constexpr ChangeRefused::Reason kNoModule = ChangeRefused::Reason::no_module;
 
 std::optional<Module> &slot_at(Backplane &backplane, int slot) {
     if (slot < 0 || slot >= kSlotCount) {
-        throw ChangeRefused("slot " + std::to_string(slot) + " does not exist: slots are 0 to " +
+        throw ChangeRefused("slot " + std::to_string(slot) +
+                                " does not exist: a backplane has slots 0 to " +
                                 std::to_string(kSlotCount - 1),
                             kBadArgument);
     }
@@ -69,15 +71,25 @@ std::vector<ModulePowerUp> power_cycle(Backplane &backplane) {
     return report;
 }
 
+void reset_backplane(Backplane &backplane) {
+    const std::uint32_t insertions = backplane.insertions;
+    backplane = factory_backplane();
+    backplane.insertions = insertions;
+}
+
 void insert_module(Backplane &backplane, int slot, ModuleKind kind, std::int16_t firmware,
                    bool replace) {
     std::optional<Module> &module = slot_at(backplane, slot);
     if (module && !replace) {
-        throw ChangeRefused("slot " + std::to_string(slot) + " already holds " +
-                                described(*module) + " (use --replace to put another in its place)",
-                            kBadArgument);
+        throw ChangeRefused("slot " + std::to_string(slot) + " already holds " + described(*module),
+                            ChangeRefused::Reason::occupied);
+    }
+    // After any insertion the backplane holds, also one edited in by hand.
+    for (const std::optional<Module> &held : backplane.slots) {
+        backplane.insertions = std::max(backplane.insertions, held ? held->insertion : 0U);
     }
     module = factory_module(kind, firmware);
+    module->insertion = ++backplane.insertions;
 }
 
 Module remove_module(Backplane &backplane, int slot) {
@@ -105,26 +117,8 @@ Calibration set_calibration(Backplane &backplane, int slot, int channel, int ran
 }
 
 void add_refusal(Backplane &backplane, const Refusal &refusal) {
-    const std::string call = "zmod4710_" + call_name(refusal.call);
-    if (!can_be_refused(refusal.call)) {
-        throw ChangeRefused(call + " returns no result, and cannot be refused", kBadArgument);
-    }
-    if (refusal.slot &&
-        (!call_has_slot(refusal.call) || *refusal.slot < 0 || *refusal.slot >= kSlotCount)) {
-        throw ChangeRefused(call_has_slot(refusal.call) ? "slots are 0 to 7"
-                                                        : call + " is not made on a slot",
-                            kBadArgument);
-    }
-    if (refusal.channel && (!call_has_channel(refusal.call) || *refusal.channel < 0)) {
-        throw ChangeRefused(call_has_channel(refusal.call) ? "channels are 0 or more"
-                                                           : call + " is not made on a channel",
-                            kBadArgument);
-    }
-    if (refusal.result == 0) {
-        throw ChangeRefused("expected a result other than 0, which is success", kBadArgument);
-    }
-    if (refusal.times && *refusal.times < 1) {
-        throw ChangeRefused("expected a count of 1 or more", kBadArgument);
+    if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
+        throw ChangeRefused(fault->reason, kBadArgument);
     }
     backplane.refusals.push_back(refusal);
 }

@@ -13,8 +13,9 @@ namespace zmod4710_sim {
 // A change the backplane cannot take; the message says why, in the user's terms.
 class ChangeRefused : public std::runtime_error {
 public:
-    // What was wrong: a value no backplane has, or a slot without the module asked for.
-    enum class Reason { bad_argument, no_module };
+    // What was wrong: a value no backplane has, a slot without the module
+    // asked for, or a slot that holds one already.
+    enum class Reason { bad_argument, no_module, occupied };
 
     ChangeRefused(const std::string &message, Reason reason)
         : std::runtime_error(message), reason_(reason) {}
@@ -43,7 +44,11 @@ struct ModulePowerUp {
 // (retentive) every channel keeps its last output.
 std::vector<ModulePowerUp> power_cycle(Backplane &backplane);
 
-// Puts a factory-fresh module in slot; refuses an occupied slot unless replace.
+// The factory backplane in place of backplane, which keeps its count of
+// insertions.
+void reset_backplane(Backplane &backplane);
+// Puts a factory-fresh module in slot, as the backplane's next insertion;
+// refuses an occupied slot unless replace.
 void insert_module(Backplane &backplane, int slot, ModuleKind kind, std::int16_t firmware,
                    bool replace);
 // Takes the module out of slot and returns it; refuses an empty slot.
@@ -51,8 +56,7 @@ Module remove_module(Backplane &backplane, int slot);
 // Sets one channel's calibration for one range and returns the one it had.
 Calibration set_calibration(Backplane &backplane, int slot, int channel, int range,
                             Calibration calibration);
-// Adds a refusal after those pending; refuses one that could match no call, or
-// gives the result 0, or a count below 1.
+// Adds a refusal after those pending; refuses one with a fault (refusal_fault).
 void add_refusal(Backplane &backplane, const Refusal &refusal);
 // Removes every refusal pending, and returns how many there were.
 std::size_t clear_refusals(Backplane &backplane);

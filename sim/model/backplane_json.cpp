@@ -232,6 +232,11 @@ void write_module(JsonWriter &out, std::size_t slot, const Module &module) {
         write_channel(out, index, module.channels[index]);
     }
     out.close(']');
+    // Only for a module inserted since: a factory backplane's state is as it always was.
+    if (module.insertion != 0) {
+        out.next("insertion");
+        out.integer(module.insertion);
+    }
     out.close('}');
 }
 
@@ -278,8 +283,18 @@ Channel channel_from_json(const JsonValue &object, std::size_t index, const std:
     return channel;
 }
 
+// A count of insertions, which a state without any leaves out.
+std::uint32_t insertion_member(const JsonValue &object, const std::string &parent,
+                               const std::string &key) {
+    return object.find(key) == nullptr
+               ? 0
+               : static_cast<std::uint32_t>(integer_member(
+                     object, parent, key, 0, std::numeric_limits<std::uint32_t>::max()));
+}
+
 Module module_from_json(const JsonValue &object, const std::string &path) {
-    check_known_fields(object, path, {"slot", "module", "firmware", "power_on_mode", "channels"});
+    check_known_fields(object, path,
+                       {"slot", "module", "firmware", "power_on_mode", "channels", "insertion"});
     Module module;
     const JsonValue &name = member(object, path, "module");
     const std::optional<ModuleKind> kind =
@@ -303,6 +318,7 @@ Module module_from_json(const JsonValue &object, const std::string &path) {
         module.channels.push_back(
             channel_from_json(channels[index], index, element_path(channels_path, index)));
     }
+    module.insertion = insertion_member(object, path, "insertion");
     return module;
 }
 
@@ -314,32 +330,42 @@ std::optional<int> optional_integer(const JsonValue &object, const std::string &
                                              integer_member(object, parent, key, low, high)));
 }
 
+// The member of a refusal at fault, in the state file's words.
+const char *field_name(RefusalFault::Field field) {
+    switch (field) {
+    case RefusalFault::Field::call:
+        return "call";
+    case RefusalFault::Field::slot:
+        return "slot";
+    case RefusalFault::Field::channel:
+        return "channel";
+    case RefusalFault::Field::result:
+        return "result";
+    case RefusalFault::Field::times:
+        break;
+    }
+    return "times";
+}
+
 Refusal refusal_from_json(const JsonValue &object, const std::string &path) {
     check_known_fields(object, path, {"call", "slot", "channel", "result", "times"});
     const JsonValue &name = member(object, path, "call");
     const std::optional<Call> call =
         name.kind == JsonValue::Kind::text ? call_named(name.text) : std::nullopt;
-    if (!call || !can_be_refused(*call)) {
+    if (!call) {
         throw StateError(field_path(path, "call") + ": expected a call of the module library");
     }
     Refusal refusal;
     refusal.call = *call;
+    constexpr long long kLeast = std::numeric_limits<int>::min();
     constexpr long long kMost = std::numeric_limits<int>::max();
-    refusal.slot = optional_integer(object, path, "slot", 0, kSlotCount - 1);
-    refusal.channel = optional_integer(object, path, "channel", 0, kMost);
-    refusal.result = static_cast<int>(
-        integer_member(object, path, "result", std::numeric_limits<int>::min(), kMost));
-    refusal.times = optional_integer(object, path, "times", 1, kMost);
+    refusal.slot = optional_integer(object, path, "slot", kLeast, kMost);
+    refusal.channel = optional_integer(object, path, "channel", kLeast, kMost);
+    refusal.result = static_cast<int>(integer_member(object, path, "result", kLeast, kMost));
+    refusal.times = optional_integer(object, path, "times", kLeast, kMost);
     // As the command line would store it: one that could match no call is refused.
-    for (const auto &[key, has] : {std::pair("slot", call_has_slot(refusal.call)),
-                                   std::pair("channel", call_has_channel(refusal.call))}) {
-        if (!has && object.find(key) != nullptr) {
-            throw StateError(field_path(path, key) + ": zmod4710_" + call_name(refusal.call) +
-                             " is not made on a " + key);
-        }
-    }
-    if (refusal.result == 0) {
-        throw StateError(field_path(path, "result") + ": expected a result other than 0");
+    if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
+        throw StateError(field_path(path, field_name(fault->field)) + ": " + fault->reason);
     }
     return refusal;
 }
@@ -357,9 +383,10 @@ std::vector<Refusal> refusals_from_json(const JsonValue &document) {
 }
 
 Backplane backplane_in(const JsonValue &document) {
-    check_known_fields(document, "", {"slots", "refusals"});
+    check_known_fields(document, "", {"slots", "insertions", "refusals"});
     Backplane backplane;
     backplane.refusals = refusals_from_json(document);
+    backplane.insertions = insertion_member(document, "", "insertions");
     const std::vector<JsonValue> &slots = array_member(document, "", "slots").items;
     for (std::size_t index = 0; index < slots.size(); ++index) {
         const std::string path = element_path("slots", index);
@@ -391,6 +418,10 @@ std::string format_backplane(const Backplane &backplane) {
         }
     }
     out.close(']');
+    if (backplane.insertions != 0) {
+        out.next("insertions");
+        out.integer(backplane.insertions);
+    }
     // Only when there are any: a state without them is as it always was.
     if (!backplane.refusals.empty()) {
         out.next("refusals");

@@ -8,8 +8,14 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 namespace zmod4710_sim {
+
+// The lock that a caller holds on what its process keeps of a store (the
+// backplane last read), which a store lets go while it waits for another
+// program, and takes again before it goes on.
+using ProcessLock = std::unique_lock<std::mutex>;
 
 class BackplaneStore {
 public:
@@ -22,8 +28,11 @@ public:
     virtual std::shared_ptr<const Backplane> current() const = 0;
     // Changes the backplane, so that changes made at once lose nothing; when
     // change returns false, the backplane stays as it was. Returns what change
-    // returned.
-    virtual bool update(const std::function<bool(Backplane &)> &change) const = 0;
+    // returned. A caller that holds held (which it then holds again when this
+    // returns or throws) lets other threads use the store while this waits for
+    // another program's lock; change runs with held held.
+    virtual bool update(const std::function<bool(Backplane &)> &change,
+                        ProcessLock *held = nullptr) const = 0;
 
 protected:
     BackplaneStore(BackplaneStore &&) = default;

@@ -12,7 +12,8 @@ std::shared_ptr<const Backplane> MemoryBackplane::current() const {
     return now_;
 }
 
-bool MemoryBackplane::update(const std::function<bool(Backplane &)> &change) const {
+// Nothing to wait for: held is never let go.
+bool MemoryBackplane::update(const std::function<bool(Backplane &)> &change, ProcessLock *) const {
     // A spare that a reader still holds is left to it.
     if (spare_.use_count() > 1) {
         spare_ = std::make_shared<Backplane>();

@@ -1,8 +1,9 @@
 // The system calls under the state file's storage: one thin layer for each kind
 // of system (platform_posix.cpp, platform_windows.cpp). Each function wraps a
 // call or two and says what it found; what to do about it, and in what order,
-// is the storage's (storage.cpp). A call that fails throws StateError, naming
-// what could not be done, the path and the system's reason.
+// is the storage's (locate.cpp, walk.cpp, storage.cpp, trace_file.cpp). A call
+// that fails throws StateError, naming what could not be done, the path and the
+// system's reason.
 #pragma once
 
 #include "state_error.hpp"
@@ -90,7 +91,7 @@ struct FileStatus {
     bool trusted(bool folder_shared) const { return users || (roots && !folder_shared); }
 };
 
-// Where the state file lies, as the walk found it.
+// Where the state file lies, as locate (locate.hpp) found it.
 struct Place {
     std::filesystem::path given;    // the state's path as named
     Handle folder;                  // open; not valid while the folder does not exist
@@ -109,17 +110,9 @@ struct Place {
     }
 };
 
-// Follows path to the state file, as the system would, and opens its folder.
-// The state file, its lock and every link followed to reach them must belong to
-// the user or to root, and so must each folder that holds them, which nobody
-// else may write unless it is sticky, where the file and the links must be the
-// user's own; a name that holds something other than a regular file is
-// refused. Any of that throws StateError, before anything is made. With
-// make_folders, the missing folders are made, private to the user; without, a
-// missing folder leaves Place::folder not valid. On POSIX systems, where a
-// path's links are followed one at a time, this is walk.cpp, over the calls
-// below; on Windows, which follows them itself, the system's.
-Place locate(const std::filesystem::path &path, bool make_folders);
+// For the way to the state on Windows, which follows links itself:
+// The folder path names, its links followed, opened to look at it.
+Handle open_folder(const std::filesystem::path &path);
 
 // For the walk along a path on POSIX systems:
 // The user who runs the program.
@@ -127,9 +120,8 @@ std::uint32_t user();
 // The folder path names, in one call and no link followed; not valid where that
 // cannot be done. readable says whether it is open to read (it can be flushed).
 Handle open_folder_without_links(const std::filesystem::path &path, bool &readable);
-// The root, or the current folder, opened to act in.
-Handle open_root();
-Handle open_current_folder();
+// The root ("/") or the current folder ("."), opened to act in.
+Handle open_start_folder(const char *path);
 // The folder name in folder, a link not followed: not valid when there is
 // nothing of that name (missing) or something else than a folder.
 Handle open_folder_in(const Handle &folder, const std::string &name, bool &missing,
@@ -137,7 +129,8 @@ Handle open_folder_in(const Handle &folder, const std::string &name, bool &missi
 // What name in folder holds, a link not followed, or nothing.
 std::optional<FileStatus> examine_in(const Handle &folder, const std::string &name,
                                      std::uint32_t user, const std::filesystem::path &shown);
-// The target of the link name in folder, size bytes long as it was examined.
+// The target of the link name in folder, size bytes long as it was examined,
+// or longer: some (in /proc) say 0.
 std::string read_link(const Handle &folder, const std::string &name, std::uint64_t size,
                       const std::filesystem::path &shown);
 // Makes the folder name in folder, private to the user; one there already will do.
@@ -163,6 +156,8 @@ void make_private(const Handle &file, const std::filesystem::path &shown);
 // An exclusive lock on the whole file, held until its last handle is closed.
 bool try_lock(const Handle &file, const std::filesystem::path &shown);
 void wait_for_lock(const Handle &file, const std::filesystem::path &shown);
+// Lets the lock go, for every handle that shares it.
+void unlock(const Handle &file) noexcept;
 // Another handle on the same open file, which shares its lock.
 Handle duplicate(const Handle &file, const std::filesystem::path &shown);
 // The file's first bytes, up to size; and its contents replaced by text, cut
@@ -192,16 +187,22 @@ void sync_folder(const Place &place);
 bool remove(const Place &place, const std::string &name) noexcept;
 
 // Opens name in the folder to append to it: never through a link, never
-// waiting for a FIFO's reader. When there is nothing of that name, makes a file
-// readable and writable by the user alone, whatever the umask.
-Handle open_to_append(const Place &place, const std::string &name);
-// Appends line at the end of the open file in one write, so that lines that
-// programs append at once are never torn.
-void append(const Handle &file, std::string_view line, const std::filesystem::path &shown);
+// waiting for a FIFO's reader. Without create, not valid when there is nothing
+// of that name; with create, makes it anew (readable and writable by the user
+// alone, less what the umask takes), and not valid when something of that
+// name is there already.
+Handle open_to_append(const Place &place, const std::string &name, bool create);
+// Puts the file's position at its end, which it returns, for the writes that follow.
+std::uint64_t seek_to_end(const Handle &file, const std::filesystem::path &shown);
+// Cuts the file after size bytes; false when it cannot.
+bool truncate(const Handle &file, std::uint64_t size) noexcept;
 // Whether two open files or folders are one and the same.
 bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown);
 // The number of the process that runs this program.
 long process_id();
+// Has the system call prepare before the program forks, and parent and child
+// in each after it (on POSIX systems; Windows does not fork).
+void on_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept;
 
 // The stamp of what path names now, its links followed, or nothing when it is
 // not a regular file or there is nothing.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,18 +99,10 @@ Handle open_folder_without_links(const std::filesystem::path &path, bool &readab
 #endif
 }
 
-Handle open_root() {
-    Handle folder(::open("/", kFolderFlags));
+Handle open_start_folder(const char *path) {
+    Handle folder(::open(path, kFolderFlags));
     if (!folder.valid()) {
-        fail("open the folder", "/");
-    }
-    return folder;
-}
-
-Handle open_current_folder() {
-    Handle folder(::open(".", kFolderFlags));
-    if (!folder.valid()) {
-        fail("open the folder", ".");
+        fail("open the folder", path);
     }
     return folder;
 }
@@ -138,14 +131,16 @@ std::optional<FileStatus> examine_in(const Handle &folder, const std::string &na
 
 std::string read_link(const Handle &folder, const std::string &name, std::uint64_t size,
                       const std::filesystem::path &shown) {
-    std::string target(static_cast<std::size_t>(size) + 1, '\0');
-    const ssize_t length =
-        ::readlinkat(descriptor(folder), name.c_str(), target.data(), target.size());
-    if (length < 0 || static_cast<std::size_t>(length) >= target.size()) {
-        fail("follow the link", shown);
+    // Room for more than it holds, so that a target cut short shows.
+    std::string target(static_cast<std::size_t>(size) + 64, '\0');
+    for (ssize_t length = 0; (length = ::readlinkat(descriptor(folder), name.c_str(), target.data(),
+                                                    target.size())) >= 0;
+         target.resize(2 * target.size())) {
+        if (static_cast<std::size_t>(length) < target.size()) {
+            return target.substr(0, static_cast<std::size_t>(length));
+        }
     }
-    target.resize(static_cast<std::size_t>(length));
-    return target;
+    fail("follow the link", shown);
 }
 
 void make_folder(const Handle &folder, const std::string &name,
@@ -225,6 +220,10 @@ void wait_for_lock(const Handle &file, const std::filesystem::path &shown) {
             fail("lock", shown);
         }
     }
+}
+
+void unlock(const Handle &file) noexcept {
+    ::flock(descriptor(file), LOCK_UN);
 }
 
 Handle duplicate(const Handle &file, const std::filesystem::path &shown) {
@@ -326,34 +325,27 @@ bool remove(const Place &place, const std::string &name) noexcept {
     return ::unlinkat(descriptor(place.folder), name.c_str(), 0) == 0;
 }
 
-Handle open_to_append(const Place &place, const std::string &name) {
-    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-    // Made when missing; if another program makes it meanwhile, that one is opened.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        Handle file(::openat(descriptor(place.folder), name.c_str(), kFlags));
-        if (file.valid() || errno != ENOENT) {
-            if (!file.valid()) {
-                fail("open", place.beside(name));
-            }
-            return file;
-        }
-        Handle made(
-            ::openat(descriptor(place.folder), name.c_str(), kFlags | O_CREAT | O_EXCL, 0600));
-        if (made.valid()) {
-            make_private(made, place.beside(name));
-            return made;
-        }
-        if (errno != EEXIST) {
-            fail("create", place.beside(name));
-        }
+Handle open_to_append(const Place &place, const std::string &name, bool create) {
+    Handle file(::openat(descriptor(place.folder), name.c_str(),
+                         O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                             (create ? O_CREAT | O_EXCL : 0),
+                         0600));
+    if (!file.valid() && errno != (create ? EEXIST : ENOENT)) {
+        fail(create ? "create" : "open", place.beside(name));
     }
-    fail("open", place.beside(name));
+    return file;
 }
 
-void append(const Handle &file, std::string_view line, const std::filesystem::path &shown) {
-    if (::write(descriptor(file), line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
-        fail("write", shown);
+std::uint64_t seek_to_end(const Handle &file, const std::filesystem::path &shown) {
+    const off_t end = ::lseek(descriptor(file), 0, SEEK_END);
+    if (end < 0) {
+        fail("seek in", shown);
     }
+    return static_cast<std::uint64_t>(end);
+}
+
+bool truncate(const Handle &file, std::uint64_t size) noexcept {
+    return ::ftruncate(descriptor(file), static_cast<off_t>(size)) == 0;
 }
 
 bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown) {
@@ -367,6 +359,10 @@ bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &sh
 
 long process_id() {
     return static_cast<long>(::getpid());
+}
+
+void on_fork(void (*prepare)(), void (*parent)(), void (*child)()) noexcept {
+    ::pthread_atfork(prepare, parent, child);
 }
 
 std::optional<FileStamp> stamp_of(const std::filesystem::path &path) {

@@ -3,7 +3,6 @@
 // folder, and keeps no mode bits: a read-only file is one with that attribute.
 // The files of the user, the administrators and the system count as the user's.
 #include "platform.hpp"
-#include "storage.hpp"
 
 #include <algorithm>
 #include <system_error>
@@ -124,38 +123,12 @@ void close_quietly(Native native) noexcept {
     CloseHandle(reinterpret_cast<HANDLE>(native));
 }
 
-// The folder and the file are checked, the links on the way left to the system.
-Place locate(const std::filesystem::path &path, bool make_folders) {
-    Place place;
-    place.given = path;
-    place.path = path;
-    place.name = file_name_of(path);
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-    std::error_code error;
-    if (!std::filesystem::is_directory(folder, error)) {
-        if (!make_folders) {
-            return place;
-        }
-        if (!std::filesystem::create_directories(folder, error) && error) {
-            throw StateError("cannot create " + folder.string() + ": " + error.message());
-        }
+Handle open_folder(const std::filesystem::path &path) {
+    Handle folder = open_to_examine(path);
+    if (!folder.valid()) {
+        fail("open the folder", path);
     }
-    place.folder = open_to_examine(folder);
-    if (!place.folder.valid()) {
-        fail("open the folder of", path);
-    }
-    if (!is_users_or_systems(native(place.folder))) {
-        throw StateError("cannot use " + path.string() + ": its folder " + folder.string() +
-                         " belongs to another user");
-    }
-    place.file = examine(place, place.name);
-    if (place.file && place.file->kind == FileStatus::Kind::folder) {
-        refuse_irregular_file(path);
-    }
-    if (place.file && !place.file->users) {
-        refuse_another_users(path, path);
-    }
-    return place;
+    return folder;
 }
 
 std::optional<FileStatus> examine(const Place &place, const std::string &name) {
@@ -242,6 +215,11 @@ void wait_for_lock(const Handle &file, const std::filesystem::path &shown) {
     if (!LockFileEx(native(file), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole_file)) {
         fail("lock", shown);
     }
+}
+
+void unlock(const Handle &file) noexcept {
+    OVERLAPPED whole_file = {};
+    UnlockFileEx(native(file), 0, MAXDWORD, MAXDWORD, &whole_file);
 }
 
 Handle duplicate(const Handle &file, const std::filesystem::path &shown) {
@@ -333,27 +311,31 @@ bool remove(const Place &place, const std::string &name) noexcept {
     }
 }
 
-Handle open_to_append(const Place &place, const std::string &name) {
+Handle open_to_append(const Place &place, const std::string &name, bool create) {
     const std::filesystem::path path = place.beside(name);
     // A new file takes the access rules of its folder, which its owner set.
-    Handle file = handle_of(CreateFileW(path.c_str(), GENERIC_WRITE | READ_CONTROL, kShareAll,
-                                        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        fail("open", path);
+    Handle file =
+        handle_of(CreateFileW(path.c_str(), GENERIC_WRITE | READ_CONTROL, kShareAll, nullptr,
+                              create ? CREATE_NEW : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD error = GetLastError();
+    if (!file.valid() && (create ? error != ERROR_FILE_EXISTS : !is_missing(error))) {
+        fail(create ? "create" : "open", path, error);
     }
     return file;
 }
 
-void append(const Handle &file, std::string_view line, const std::filesystem::path &shown) {
-    // Not every system makes an append atomic among programs (wine's does not):
-    // each takes the whole file's lock, and writes at its end while it holds it.
-    wait_for_lock(file, shown);
-    DWORD written = 0;
-    if (!SetFilePointerEx(native(file), LARGE_INTEGER{}, nullptr, FILE_END) ||
-        !WriteFile(native(file), line.data(), call_size(line.size()), &written, nullptr) ||
-        written != line.size()) {
-        fail("write", shown);
+std::uint64_t seek_to_end(const Handle &file, const std::filesystem::path &shown) {
+    LARGE_INTEGER end{};
+    if (!SetFilePointerEx(native(file), LARGE_INTEGER{}, &end, FILE_END)) {
+        fail("seek in", shown);
     }
+    return static_cast<std::uint64_t>(end.QuadPart);
+}
+
+bool truncate(const Handle &file, std::uint64_t size) noexcept {
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(native(file), at, nullptr, FILE_BEGIN) && SetEndOfFile(native(file));
 }
 
 bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown) {
@@ -371,6 +353,8 @@ bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &sh
 long process_id() {
     return static_cast<long>(GetCurrentProcessId());
 }
+
+void on_fork(void (*)(), void (*)(), void (*)()) noexcept {}
 
 std::optional<FileStamp> stamp_of(const std::filesystem::path &) {
     return std::nullopt;

@@ -1,6 +1,7 @@
 #include "state_file.hpp"
 
 #include "backplane_json.hpp"
+#include "locate.hpp"
 
 #include <cstdlib>
 #include <utility>
@@ -50,7 +51,7 @@ std::shared_ptr<const Backplane> StateFile::current() const {
         platform::stamp_of(path_) == kept_->snapshot.status.stamp) {
         return kept_->backplane;
     }
-    std::optional<Snapshot> snapshot = read_state(platform::locate(path_, false));
+    std::optional<Snapshot> snapshot = read_state(locate(path_, false));
     if (!snapshot) {
         kept_.reset();
         return std::make_shared<const Backplane>(factory_backplane());
@@ -58,9 +59,9 @@ std::shared_ptr<const Backplane> StateFile::current() const {
     return keep(std::move(*snapshot));
 }
 
-bool StateFile::update(const std::function<bool(Backplane &)> &change) const {
-    platform::Place place = platform::locate(path_, false);
-    platform::Handle lock_file = existing_lock(place);
+bool StateFile::update(const std::function<bool(Backplane &)> &change, ProcessLock *held) const {
+    platform::Place place = locate(path_, false);
+    LockFile lock_file = existing_lock(place);
     if (!lock_file.valid() || !may_write(place)) {
         std::optional<Snapshot> before = read_state(place);
         Backplane trial = before ? *keep(std::move(*before)) : factory_backplane();
@@ -69,7 +70,7 @@ bool StateFile::update(const std::function<bool(Backplane &)> &change) const {
         }
         place = place_to_write(std::move(place));
     }
-    const StateLock lock(place, std::move(lock_file));
+    const StateLock lock(place, std::move(lock_file), held);
     // The file as it is now, parsed again only when its bytes have changed since
     // it was last read here: another program's edit is never written over.
     std::optional<Snapshot> now = read_under_lock(place);
@@ -86,7 +87,7 @@ bool StateFile::update(const std::function<bool(Backplane &)> &change) const {
 }
 
 void StateFile::store(const Backplane &backplane) const {
-    platform::Place place = place_to_write(platform::locate(path_, false));
+    platform::Place place = place_to_write(locate(path_, false));
     const StateLock lock(place, existing_lock(place));
     std::optional<Snapshot> now = read_under_lock(place);
     write(lock, place, backplane,
@@ -104,7 +105,7 @@ std::shared_ptr<const Backplane> StateFile::keep(Snapshot snapshot) const {
 
 platform::Place StateFile::place_to_write(platform::Place place) const {
     check_writable(place);
-    return place.folder.valid() ? std::move(place) : platform::locate(path_, true);
+    return place.folder.valid() ? std::move(place) : locate(path_, true);
 }
 
 std::optional<Snapshot> StateFile::read_under_lock(platform::Place &place) {

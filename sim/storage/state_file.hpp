@@ -50,7 +50,8 @@ public:
     // lock, so that a change refused there makes nothing; change may so be
     // called twice, and what the last call made is written. Returns what change
     // returned; throws StateError, also for a file its user may not write.
-    bool update(const std::function<bool(Backplane &)> &change) const override;
+    bool update(const std::function<bool(Backplane &)> &change,
+                ProcessLock *held = nullptr) const override;
 
     // Puts backplane in place of whatever the file holds, parsable or not.
     void store(const Backplane &backplane) const;

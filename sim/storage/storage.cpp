@@ -1,6 +1,9 @@
 #include "storage.hpp"
 
+#include "locate.hpp"
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -70,16 +73,25 @@ std::string read_bounded(const platform::Handle &file, std::uintmax_t size,
     }
 }
 
-void write_all(const platform::Handle &file, std::string_view contents,
-               const std::filesystem::path &shown) {
-    while (!contents.empty()) {
-        const std::size_t written =
-            platform::write_some(file, contents.data(), contents.size(), shown);
-        if (written == 0) {
-            throw StateError("cannot write " + shown.string() + ": the system took nothing");
+// The lock files open in this process, each as its handle plus one (0: none),
+// for a forked child to close: as many as writers wait at once, and more than
+// enough for the threads of one program.
+constexpr std::size_t kMostLockFiles = 64;
+std::atomic<platform::Native> open_lock_files[kMostLockFiles];
+std::atomic<unsigned> fork_event_count{0};
+
+void note_fork_event() {
+    fork_event_count.fetch_add(1);
+}
+
+// In a forked child, whose threads are gone: no lock of theirs is kept.
+void close_lock_files_of_parent() {
+    for (std::atomic<platform::Native> &noted : open_lock_files) {
+        if (const platform::Native native = noted.exchange(0); native != 0) {
+            platform::close_quietly(native - 1);
         }
-        contents.remove_prefix(written);
     }
+    note_fork_event();
 }
 
 // One wait for the lock in the system, by a helper thread that the caller
@@ -88,21 +100,21 @@ void write_all(const platform::Handle &file, std::string_view contents,
 struct LockWait {
     std::mutex mutex;
     std::condition_variable over;
-    platform::Handle lock;
+    LockFile lock;
     bool finished = false;
+    bool abandoned = false; // the caller gave up
     bool failed = false;
     std::string failure;
 };
 
 // Blocks until the lock is had, then closes the helper's handle: the caller's
-// keeps the lock; when the caller has given up, its handle is gone, and the
-// lock goes with the last one.
+// keeps the lock; when the caller has given up, the lock is let go first.
 void wait_in_system(const std::shared_ptr<LockWait> &wait,
                     const std::filesystem::path &shown) noexcept {
     bool failed = false;
     std::string failure;
     try {
-        platform::wait_for_lock(wait->lock, shown);
+        platform::wait_for_lock(wait->lock.handle(), shown);
     } catch (const std::exception &error) {
         failed = true;
         try {
@@ -114,29 +126,35 @@ void wait_in_system(const std::shared_ptr<LockWait> &wait,
         failed = true;
     }
     const std::lock_guard<std::mutex> guard(wait->mutex);
-    wait->lock = platform::Handle();
+    if (!failed && wait->abandoned) {
+        platform::unlock(wait->lock.handle());
+    }
+    wait->lock = LockFile();
     wait->finished = true;
     wait->failed = failed;
     wait->failure.swap(failure);
     wait->over.notify_one();
 }
 
-void take_lock(const platform::Handle &lock, const std::filesystem::path &shown) {
-    if (platform::try_lock(lock, shown)) {
-        return;
+// Lets a lock held go until the end of the scope, and takes it again then.
+class LetGo {
+public:
+    explicit LetGo(ProcessLock *held) : held_(held) {
+        if (held_ != nullptr) {
+            held_->unlock();
+        }
     }
-    const auto wait = std::make_shared<LockWait>();
-    wait->lock = platform::duplicate(lock, shown);
-    std::thread(wait_in_system, wait, shown).detach();
-    std::unique_lock<std::mutex> guard(wait->mutex);
-    if (!wait->over.wait_for(guard, std::chrono::seconds(kLockWaitSeconds),
-                             [&] { return wait->finished; })) {
-        refuse_lock_wait(shown);
+    ~LetGo() {
+        if (held_ != nullptr) {
+            held_->lock();
+        }
     }
-    if (wait->failed) {
-        throw StateError(wait->failure.empty() ? "cannot lock " + shown.string() : wait->failure);
-    }
-}
+    LetGo(const LetGo &) = delete;
+    LetGo &operator=(const LetGo &) = delete;
+
+private:
+    ProcessLock *held_;
+};
 
 // Removes a temporary file unless it was put in place.
 struct Removal {
@@ -175,34 +193,81 @@ Snapshot commit(const platform::Place &place, const std::string &temporary, plat
     return written;
 }
 
-// What place names of the state that state names, if anything: the state file,
-// its lock, or a temporary file of its writers.
-const char *state_file_named(const platform::Place &place, const std::filesystem::path &state) {
-    if (state.empty()) {
-        return nullptr;
+} // namespace
+
+LockFile::LockFile(platform::Handle handle) : handle_(std::move(handle)) {
+    if (!handle_.valid()) {
+        return;
     }
-    platform::Place of_state;
-    try {
-        of_state = platform::locate(state, false);
-    } catch (const StateError &) {
-        return nullptr; // a state that cannot be used holds nothing to spoil
+    for (std::atomic<platform::Native> &noted : open_lock_files) {
+        platform::Native none = 0;
+        if (noted.compare_exchange_strong(none, handle_.get() + 1)) {
+            return;
+        }
     }
-    if (!of_state.folder.valid() ||
-        !platform::same_file(place.folder, of_state.folder, place.path)) {
-        return nullptr;
-    }
-    if (place.name == of_state.name) {
-        return "the simulated module's state file";
-    }
-    if (place.name == lock_name(of_state.name)) {
-        return "the lock of the simulated module's state file";
-    }
-    return is_temporary_name_of(place.name, of_state.name)
-               ? "a temporary file of the simulated module's state"
-               : nullptr;
 }
 
-} // namespace
+LockFile::~LockFile() {
+    if (!handle_.valid()) {
+        return;
+    }
+    for (std::atomic<platform::Native> &noted : open_lock_files) {
+        platform::Native mine = handle_.get() + 1;
+        if (noted.compare_exchange_strong(mine, 0)) {
+            return;
+        }
+    }
+}
+
+LockFile &LockFile::operator=(LockFile &&other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+}
+
+unsigned LockFile::fork_events() noexcept {
+    close_lock_files_in_forked_children();
+    return fork_event_count.load();
+}
+
+void close_lock_files_in_forked_children() noexcept {
+    static const bool set = [] {
+        platform::on_fork(note_fork_event, note_fork_event, close_lock_files_of_parent);
+        return true;
+    }();
+    (void)set;
+}
+
+void take_lock(const platform::Handle &lock, const std::filesystem::path &shown,
+               ProcessLock *held) {
+    if (platform::try_lock(lock, shown)) {
+        return;
+    }
+    const auto wait = std::make_shared<LockWait>();
+    wait->lock = LockFile::opened([&] { return platform::duplicate(lock, shown); });
+    std::thread(wait_in_system, wait, shown).detach();
+    const LetGo meanwhile(held);
+    std::unique_lock<std::mutex> guard(wait->mutex);
+    if (!wait->over.wait_for(guard, std::chrono::seconds(kLockWaitSeconds),
+                             [&] { return wait->finished; })) {
+        wait->abandoned = true;
+        refuse_lock_wait(shown);
+    }
+    if (wait->failed) {
+        throw StateError(wait->failure.empty() ? "cannot lock " + shown.string() : wait->failure);
+    }
+}
+
+void write_all(const platform::Handle &file, std::string_view contents,
+               const std::filesystem::path &shown) {
+    while (!contents.empty()) {
+        const std::size_t written =
+            platform::write_some(file, contents.data(), contents.size(), shown);
+        if (written == 0) {
+            throw StateError("cannot write " + shown.string() + ": the system took nothing");
+        }
+        contents.remove_prefix(written);
+    }
+}
 
 bool operator==(const FileStamp &a, const FileStamp &b) {
     return a.device == b.device && a.file == b.file && a.size == b.size &&
@@ -226,9 +291,12 @@ std::optional<Snapshot> read_state(const platform::Place &place) {
     return snapshot;
 }
 
-platform::Handle existing_lock(const platform::Place &place) {
-    return place.folder.valid() ? platform::open_lock(place, lock_name(place.name), false)
-                                : platform::Handle();
+LockFile existing_lock(const platform::Place &place) {
+    if (!place.folder.valid()) {
+        return LockFile();
+    }
+    return LockFile::opened(
+        [&] { return platform::open_lock(place, lock_name(place.name), false); });
 }
 
 bool may_write(const platform::Place &place) {
@@ -249,12 +317,13 @@ void check_writable(const platform::Place &place) {
     }
 }
 
-StateLock::StateLock(const platform::Place &place, platform::Handle existing)
+StateLock::StateLock(const platform::Place &place, LockFile existing, ProcessLock *held)
     : lock_(std::move(existing)), shown_(place.beside(lock_name(place.name))) {
     if (!lock_.valid()) {
-        lock_ = platform::open_lock(place, lock_name(place.name), true);
+        lock_ = LockFile::opened(
+            [&] { return platform::open_lock(place, lock_name(place.name), true); });
     }
-    const platform::FileStatus lock = platform::status_of(lock_, place.user, shown_);
+    const platform::FileStatus lock = platform::status_of(lock_.handle(), place.user, shown_);
     if (!lock.regular()) {
         throw StateError("cannot lock " + shown_.string() + ": not a regular file");
     }
@@ -263,9 +332,13 @@ StateLock::StateLock(const platform::Place &place, platform::Handle existing)
     }
     // Whoever may open the lock may hold up every writer: only its owner may.
     if (lock.users && lock.others_may_open()) {
-        platform::make_private(lock_, shown_);
+        platform::make_private(lock_.handle(), shown_);
     }
-    take_lock(lock_, shown_);
+    take_lock(lock_.handle(), shown_, held);
+}
+
+StateLock::~StateLock() {
+    platform::unlock(lock_.handle());
 }
 
 Snapshot StateLock::replace(const platform::Place &place, std::string contents,
@@ -289,7 +362,7 @@ Snapshot StateLock::replace(const platform::Place &place, std::string contents,
 }
 
 void StateLock::remove_recorded_temporary(const platform::Place &place) const {
-    const std::string recorded = platform::read_start(lock_, kLongestRecord, shown_);
+    const std::string recorded = platform::read_start(lock_.handle(), kLongestRecord, shown_);
     recorded_size_ = recorded.size();
     if (!is_temporary_name_of(recorded, place.name)) {
         return;
@@ -316,7 +389,7 @@ platform::Handle StateLock::create_temporary(const platform::Place &place,
 }
 
 void StateLock::record(const std::string &name) const {
-    platform::write_start(lock_, name, recorded_size_ > name.size(), shown_);
+    platform::write_start(lock_.handle(), name, recorded_size_ > name.size(), shown_);
     recorded_size_ = name.size();
 }
 
@@ -335,47 +408,6 @@ void StateLock::put_back(const platform::Place &place,
         // The failure that called for this is reported whatever becomes of it.
         return;
     }
-}
-
-void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
-                     std::string_view line) {
-    const platform::Place place = platform::locate(path, false);
-    if (!place.folder.valid()) {
-        throw StateError("cannot open " + path.string() + ": its folder does not exist");
-    }
-    if (const char *what = state_file_named(place, state)) {
-        throw StateError("cannot use " + place.path.string() + " as the trace: it is " + what);
-    }
-    const platform::Handle file = platform::open_to_append(place, place.name);
-    const platform::FileStatus status = platform::status_of(file, place.user, place.path);
-    if (!status.regular()) {
-        throw StateError("cannot write " + place.path.string() + ": not a regular file");
-    }
-    if (!status.users) {
-        refuse_another_users(place.given, place.path);
-    }
-    platform::append(file, line, place.path);
-}
-
-void refuse_irregular_file(const std::filesystem::path &path) {
-    throw StateError("cannot read " + path.string() + ": not a regular file");
-}
-
-void refuse_another_users(const std::filesystem::path &state, const std::filesystem::path &entry) {
-    throw StateError("cannot use " + state.string() + ": " + entry.string() +
-                     " belongs to another user");
-}
-
-void refuse_folder_name(const std::filesystem::path &path) {
-    throw StateError("cannot use " + path.string() + " as the state: it names a folder");
-}
-
-std::string file_name_of(const std::filesystem::path &path) {
-    std::string name = path.filename().string();
-    if (name.empty() || name == "." || name == "..") {
-        refuse_folder_name(path);
-    }
-    return name;
 }
 
 std::string lock_name(const std::string &name) {

@@ -4,6 +4,7 @@
 // calls of platform.hpp.
 #pragma once
 
+#include "backplane_store.hpp"
 #include "platform.hpp"
 
 #include <cstdint>
@@ -34,9 +35,59 @@ struct Snapshot {
 // than kMaxStateFileSize; a file that grows while it is read stops there too.
 std::optional<Snapshot> read_state(const platform::Place &place);
 
+// A lock file's handle, which a forked child does not keep: the child of a
+// program that holds the state's lock, or waits for it, never holds it unless
+// it takes it itself.
+class LockFile {
+public:
+    LockFile() = default;
+    // The file that open() opens, noted so that a forked child closes it; opened
+    // again when a fork may have come between the open and the note.
+    template <class Open> static LockFile opened(const Open &open) {
+        for (;;) {
+            const unsigned before = fork_events();
+            LockFile file(open());
+            if (!file.valid() || (before % 2 == 0 && fork_events() == before)) {
+                return file;
+            }
+        }
+    }
+    ~LockFile();
+    LockFile(LockFile &&other) noexcept : handle_(std::move(other.handle_)) {}
+    LockFile &operator=(LockFile &&other) noexcept;
+    LockFile(const LockFile &) = delete;
+    LockFile &operator=(const LockFile &) = delete;
+
+    bool valid() const { return handle_.valid(); }
+    const platform::Handle &handle() const { return handle_; }
+
+private:
+    explicit LockFile(platform::Handle handle);
+    // Counts each fork's start and end: odd while a fork is under way.
+    static unsigned fork_events() noexcept;
+    platform::Handle handle_;
+};
+
+// Has a forked child close the lock files this process has open, from now on
+// (LockFile does this at its first use). A caller with fork handlers of its own
+// that take a lock under which lock files are opened calls this before it sets
+// them, so that its own run before these: a fork then never begins while a
+// lock file is being opened.
+void close_lock_files_in_forked_children() noexcept;
+
 // The state's lock file, opened when it is there; not valid when a write would
 // make it or the folder.
-platform::Handle existing_lock(const platform::Place &place);
+LockFile existing_lock(const platform::Place &place);
+
+// Takes the exclusive lock on the open file lock, waiting kLockWaitSeconds at
+// most, in the system (no polling), so a waiting writer has its turn as soon as
+// the lock is let go. A caller that holds held lets it go meanwhile, and holds
+// it again when this returns or throws. Throws StateError.
+void take_lock(const platform::Handle &lock, const std::filesystem::path &shown, ProcessLock *held);
+
+// Writes the whole of contents to the open file, or throws StateError.
+void write_all(const platform::Handle &file, std::string_view contents,
+               const std::filesystem::path &shown);
 
 // Whether the user may write the state in place: check_writable's verdict.
 bool may_write(const platform::Place &place);
@@ -52,10 +103,14 @@ void check_writable(const platform::Place &place);
 // so that the next writer removes it if the writer was killed.
 class StateLock {
 public:
-    // Waits for another program's lock kLockWaitSeconds at most, in the system
-    // (no polling), so a waiting writer has its turn as soon as the lock is let
-    // go. existing is the lock file when it was opened already.
-    explicit StateLock(const platform::Place &place, platform::Handle existing = {});
+    // Takes the lock (take_lock), letting held go while it waits. existing is
+    // the lock file when it was opened already.
+    explicit StateLock(const platform::Place &place, LockFile existing = {},
+                       ProcessLock *held = nullptr);
+    // Lets the lock go, for whoever else has the file open (a forked child) too.
+    ~StateLock();
+    StateLock(const StateLock &) = delete;
+    StateLock &operator=(const StateLock &) = delete;
 
     // Writes contents to a new temporary file beside the state, flushes it, and
     // renames it over the state, then flushes the folder: a crash leaves the old
@@ -78,29 +133,10 @@ private:
     void put_back(const platform::Place &place,
                   const std::optional<std::string> &previous) const noexcept;
 
-    platform::Handle lock_;
+    LockFile lock_;
     std::filesystem::path shown_;
     mutable std::size_t recorded_size_ = 0;
 };
-
-// Appends line to the trace at path under the rules of the state file: reached
-// as the state is (locate), so never through another user's link or folder;
-// only ever a regular file of the user's own, opened without waiting and
-// checked as opened; made private to the user when it is new. The state file
-// that state names (none when empty), its lock and its temporary files are no
-// trace. Throws StateError, naming the trace and the reason.
-void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
-                     std::string_view line);
-
-// The wording of refusals that every system shares.
-[[noreturn]] void refuse_irregular_file(const std::filesystem::path &path);
-[[noreturn]] void refuse_another_users(const std::filesystem::path &state,
-                                       const std::filesystem::path &entry);
-[[noreturn]] void refuse_folder_name(const std::filesystem::path &path);
-
-// path's last part, when it names a file: not empty, ".", ".." or a name ending
-// in a separator. Throws StateError otherwise.
-std::string file_name_of(const std::filesystem::path &path);
 
 // The lock file's name beside the state file named name.
 std::string lock_name(const std::string &name);

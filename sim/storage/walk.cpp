@@ -1,20 +1,22 @@
-// The walk along the state's path on POSIX systems, whose links are followed
-// one part at a time: each link is checked before it is followed, and each
-// folder before anything in it is used, so that another user cannot steer the
-// state elsewhere. Over the system calls of platform_posix.cpp.
-#include "platform.hpp"
-#include "storage.hpp"
+// The way to the state on POSIX systems, whose links are followed one part at
+// a time: each link is checked before it is followed, and each folder before
+// anything in it is used, so that another user cannot steer the state
+// elsewhere. Over the system calls of platform_posix.cpp.
+#include "locate.hpp"
+#include "state_error.hpp"
 
-#include <cstdio>
 #include <deque>
 
-namespace zmod4710_sim::platform {
+namespace zmod4710_sim {
+
+using platform::FileStatus;
+using platform::Handle;
+using platform::Place;
 
 namespace {
 
 // As many links as the system itself follows in one path before it gives up.
 constexpr int kMaxLinks = 40;
-constexpr std::uint32_t kSticky = 01000;
 constexpr std::uint32_t kSetGroup = 02000;
 
 // How far the walk has come: the parts still to follow, the folder reached and
@@ -39,51 +41,29 @@ std::deque<std::string> parts_of(const std::filesystem::path &path) {
     return parts;
 }
 
-std::string octal_mode(std::uint32_t mode) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned int>(mode & 07777));
-    return text;
-}
-
-// The folder reached, which may hold the state, its lock or a link to them when
-// it is the user's or root's and nobody else may write it, or when it is sticky:
-// there nobody can remove or rename another's file, and entries must be the
-// user's own.
+// The folder reached, checked as the state's folder.
 FileStatus checked_folder(const Walk &walk) {
     const std::filesystem::path shown = walk.shown.empty() ? "." : walk.shown;
-    const FileStatus folder = status_of(walk.folder, walk.user, shown);
-    if (!folder.users && !folder.roots) {
-        throw StateError("cannot use " + walk.given.string() + ": its folder " + shown.string() +
-                         " belongs to another user");
-    }
-    if (folder.others_may_write() && (folder.mode & kSticky) == 0) {
-        throw StateError("cannot use " + walk.given.string() + ": others can write its folder " +
-                         shown.string() + " (mode " + octal_mode(folder.mode) + ")");
-    }
+    const FileStatus folder = platform::status_of(walk.folder, walk.user, shown);
+    check_folder(walk.given, folder, shown);
     return folder;
-}
-
-void check_entry(const Walk &walk, const FileStatus &folder, const FileStatus &entry,
-                 const std::filesystem::path &entry_path) {
-    if (!entry.trusted(folder.others_may_write())) {
-        refuse_another_users(walk.given, entry_path);
-    }
 }
 
 // Puts the parts of the link's target in front of the parts still to follow.
 void follow_link(Walk &walk, const std::string &part) {
     const std::filesystem::path shown = walk.shown / part;
-    const std::optional<FileStatus> link = examine_in(walk.folder, part, walk.user, shown);
+    const std::optional<FileStatus> link =
+        platform::examine_in(walk.folder, part, walk.user, shown);
     if (!link || link->kind != FileStatus::Kind::link) {
         throw StateError("cannot open the folder " + shown.string() + ": Not a directory");
     }
-    check_entry(walk, checked_folder(walk), *link, shown);
+    check_entry(walk.given, checked_folder(walk), *link, shown);
     if (++walk.links > kMaxLinks) {
         throw StateError("cannot use " + walk.given.string() + ": more than " +
                          std::to_string(kMaxLinks) + " symbolic links on its way");
     }
     const std::deque<std::string> target =
-        parts_of(read_link(walk.folder, part, link->size, shown));
+        parts_of(platform::read_link(walk.folder, part, link->size, shown));
     walk.parts.insert(walk.parts.begin(), target.begin(), target.end());
 }
 
@@ -107,7 +87,7 @@ Place place_reached(Walk &walk, const std::string &name, const FileStatus *folde
 // (then nothing is returned), or a regular file of the user's.
 std::optional<Place> take_file(Walk &walk, const std::string &name) {
     const std::optional<FileStatus> file =
-        examine_in(walk.folder, name, walk.user, walk.shown / name);
+        platform::examine_in(walk.folder, name, walk.user, walk.shown / name);
     if (file && file->kind == FileStatus::Kind::link) {
         follow_link(walk, name);
         return std::nullopt;
@@ -118,7 +98,7 @@ std::optional<Place> take_file(Walk &walk, const std::string &name) {
         if (!file->regular()) {
             refuse_irregular_file(place.path);
         }
-        check_entry(walk, folder, *file, place.path);
+        check_entry(walk.given, folder, *file, place.path);
         place.file = file;
     }
     return place;
@@ -129,7 +109,7 @@ std::optional<Place> take_file(Walk &walk, const std::string &name) {
 // holds no state yet, and the place is returned without a folder.
 std::optional<Place> enter_folder(Walk &walk, const std::string &part) {
     bool missing = false;
-    Handle next = open_folder_in(walk.folder, part, missing, walk.shown / part);
+    Handle next = platform::open_folder_in(walk.folder, part, missing, walk.shown / part);
     if (missing && !walk.make_folders) {
         std::filesystem::path rest = walk.shown / part;
         for (const std::string &later : walk.parts) {
@@ -140,8 +120,8 @@ std::optional<Place> enter_folder(Walk &walk, const std::string &part) {
     }
     if (missing) {
         checked_folder(walk);
-        make_folder(walk.folder, part, walk.shown / part);
-        next = open_folder_in(walk.folder, part, missing, walk.shown / part);
+        platform::make_folder(walk.folder, part, walk.shown / part);
+        next = platform::open_folder_in(walk.folder, part, missing, walk.shown / part);
     }
     if (!next.valid()) {
         follow_link(walk, part);
@@ -162,14 +142,14 @@ void enter_root(Walk &walk) {
     const std::string first = walk.parts.size() > 1 ? walk.parts.front() : "";
     if (!first.empty() && first != "." && first != "..") {
         bool missing = false;
-        walk.folder = open_folder_in(Handle(), "/" + first, missing, walk.shown / first);
+        walk.folder = platform::open_folder_in(Handle(), "/" + first, missing, walk.shown / first);
         if (walk.folder.valid()) {
             walk.shown /= first;
             walk.parts.pop_front();
             return;
         }
     }
-    walk.folder = open_root();
+    walk.folder = platform::open_start_folder("/");
 }
 
 // The folder to start from: the state's own folder in one call when no link is
@@ -178,19 +158,19 @@ void start_walk(Walk &walk) {
     walk.parts.assign(1, file_name_of(walk.given));
     walk.shown = walk.given.parent_path();
     if (!walk.shown.empty()) {
-        walk.folder = open_folder_without_links(walk.shown, walk.folder_readable);
+        walk.folder = platform::open_folder_without_links(walk.shown, walk.folder_readable);
     }
     if (!walk.folder.valid()) {
         walk.parts = parts_of(walk.given);
         walk.shown.clear();
-        walk.folder = open_current_folder();
+        walk.folder = platform::open_start_folder(".");
     }
 }
 
 } // namespace
 
 Place locate(const std::filesystem::path &path, bool make_folders) {
-    Walk walk{path, make_folders, user(), {}, {}, false, {}, 0};
+    Walk walk{path, make_folders, platform::user(), {}, {}, false, {}, 0};
     start_walk(walk);
     while (!walk.parts.empty()) {
         const std::string part = std::move(walk.parts.front());
@@ -212,4 +192,4 @@ Place locate(const std::filesystem::path &path, bool make_folders) {
     refuse_folder_name(path);
 }
 
-} // namespace zmod4710_sim::platform
+} // namespace zmod4710_sim

@@ -159,16 +159,23 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
             EXPECT_EQ(writer->finish().exit_status, 0);
         }
     }
-    // A trace that cannot be written, or that is the state, is told once, and
-    // the calls go on; the state is left whole.
+    // A trace that cannot be written, or that is the state by its name or by
+    // another (a hard link), is told once, and the calls go on; the state is
+    // left whole.
+    const std::filesystem::path hard_link = directory.path() / "linked.txt";
+    const std::string state_reason = " as the trace: it is the simulated module's state file";
     for (const auto &[named, reason] :
          {std::pair(directory.path() / "none" / "trace.txt", ": its folder does not exist"),
-          std::pair(state_path, " as the trace: it is the simulated module's state file")}) {
+          std::pair(state_path, state_reason.c_str()),
+          std::pair(hard_link, state_reason.c_str())}) {
+        if (named == hard_link) { // to the state as it is now: each write makes a new one
+            std::filesystem::create_hard_link(state_path, hard_link);
+        }
         const ScopedEnvironment untraced("ZMOD4710_SIM_TRACE", named.string());
         const ProcessResult result = run_program({kProbe, "write", "0", "0", "3"}, "");
         EXPECT_EQ(result.exit_status, 0);
         EXPECT_EQ(result.errors, "zmod4710 simulator: the trace is not written: cannot " +
-                                     std::string(named == state_path ? "use " : "open ") +
+                                     std::string(reason == state_reason ? "use " : "open ") +
                                      named.string() + reason + "\n");
     }
     EXPECT_EQ(channel_shown(0, 0)["output"].get<float>(), 0.003f);

@@ -3,6 +3,7 @@
 #include "backplane_json.hpp"
 #include "state_file.hpp"
 #include "storage.hpp"
+#include "trace_file.hpp"
 
 #include "test_environment.hpp"
 
@@ -442,6 +443,23 @@ TEST(StateFile, FollowsNoMoreLinksThanTheSystemWould) {
     EXPECT_FALSE(std::filesystem::exists(directory.path() / "state.json"));
     EXPECT_TRUE(std::filesystem::is_symlink(link(40)));
 }
+
+#ifdef __linux__
+// Links in /proc say they are 0 bytes long: the state is reached through them
+// all the same.
+TEST(StateFile, FollowsALinkWhateverLengthItSays) {
+    TemporaryDirectory directory;
+    const int folder = ::open(directory.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    const std::string through_proc = "/proc/self/fd/" + std::to_string(folder) + "/backplane.json";
+    ASSERT_EQ(std::filesystem::symlink_status("/proc/self").type(),
+              std::filesystem::file_type::symlink);
+    StateFile(through_proc).store(varied_backplane());
+    EXPECT_TRUE(StateFile(directory.path() / "backplane.json").load() == varied_backplane());
+    EXPECT_TRUE(StateFile(through_proc).load() == varied_backplane());
+    ::close(folder);
+}
+#endif
 
 // A state in directory that its owner alone may read and write.
 StateFile private_state(const TemporaryDirectory &directory) {

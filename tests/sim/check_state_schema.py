@@ -97,6 +97,8 @@ refused = [
     ("a power-on value beyond its range",
      lambda d: channel(d).update(power_on_range=4, power_on_value=3.9)),
     ("a gain too large", lambda d: channel(d)["calibration"][0].update(gain=65536)),
+    ("an insertion below 0", lambda d: d["slots"][0].update(insertion=-1)),
+    ("insertions beyond 32 bits", lambda d: d.update(insertions=4294967296)),
     ("five calibrations", lambda d: channel(d)["calibration"].pop()),
     ("a result of 0", lambda d: d.update(refusals=[{"call": "WriteAO", "result": 0}])),
     ("times 0", lambda d: d.update(refusals=[{"call": "WriteAO", "result": 7, "times": 0}])),

@@ -163,6 +163,18 @@ static void starts_clean_on_reset(void) {
     EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE); /* a new backplane */
 }
 
+static void forgets_an_init_on_a_module_taken_out(void) {
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_remove(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_insert(0, "ZM-4704", 9), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE); /* another module */
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_insert(0, "ZM-4704", 9), ZMOD4710_SIM_OK); /* in its place */
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_OK);
+}
+
 int main(void) {
     EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
     arranges_and_reads_back_the_backplane();
@@ -170,6 +182,7 @@ int main(void) {
     refuses_calls_on_request();
     keeps_the_calls_made();
     starts_clean_on_reset();
+    forgets_an_init_on_a_module_taken_out();
     if (failures == 0)
         printf("the control interface answers as it should\n");
     return failures;

@@ -4,6 +4,9 @@
 // ZMOD4710_TEST_FAIL_BY=exit, the program ends there, as if killed.
 //
 //   write          the first write to a regular file (ENOSPC)
+//   write-short    the first write to a regular file writes half of what it
+//                  is given, and the next one fails (ENOSPC): a disk that
+//                  fills up in the middle of a write
 //   fsync-file     the first flush of a regular file (EIO)
 //   close-written  the first close of a regular file open for writing (EIO)
 //   rename         the first renameat (EIO)
@@ -75,10 +78,23 @@ void *failing_malloc(size_t size) {
 }
 
 ssize_t failing_write(int descriptor, const void *data, size_t size) {
-    if (is(descriptor, S_IFREG) && fails("write", ENOSPC)) {
+    const auto real_write = next<ssize_t (*)(int, const void *, size_t)>("write");
+    if (!is(descriptor, S_IFREG)) {
+        return real_write(descriptor, data, size);
+    }
+    if (fails("write", ENOSPC)) {
         return -1;
     }
-    return next<ssize_t (*)(int, const void *, size_t)>("write")(descriptor, data, size);
+    static std::atomic<int> short_writes{0};
+    const char *wanted = std::getenv("ZMOD4710_TEST_FAIL");
+    if (wanted != nullptr && std::strcmp(wanted, "write-short") == 0 && short_writes < 2) {
+        if (short_writes++ == 0) {
+            return real_write(descriptor, data, size / 2);
+        }
+        errno = ENOSPC;
+        return -1;
+    }
+    return real_write(descriptor, data, size);
 }
 
 int failing_fsync(int descriptor) {

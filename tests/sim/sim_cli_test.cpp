@@ -171,7 +171,9 @@ TEST_F(SimCli, InsertsAndRemovesModules) {
     CliRun result = run({"insert", "5", "--module", "ZM-4704", "--firmware", "9"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, "Slot 5: ZM-4704 inserted, firmware 9\n");
-    EXPECT_TRUE(state_file.load().slots[5] == factory_module(ModuleKind::zm4704, 9));
+    Module inserted = factory_module(ModuleKind::zm4704, 9);
+    inserted.insertion = 1; // the backplane's first
+    EXPECT_TRUE(state_file.load().slots[5] == inserted);
 
     expect_refused({"insert", "5"}, 1, "slot 5 already holds a ZM-4704 (use --replace");
     result = run({"insert", "5", "--replace", "--module", "other"});

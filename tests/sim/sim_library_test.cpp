@@ -6,13 +6,17 @@
 
 #include "backplane.hpp"
 #include "backplane_json.hpp"
+#include "locate.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
+#include "storage.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
 #include <sstream>
 #include <thread>
@@ -143,6 +147,21 @@ TEST_F(SimulatedLibrary, RefusesAModuleTakenOutAfterItsInit) {
     arrange(Backplane{});
     EXPECT_NE(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
     EXPECT_FALSE(state_file.load().slots[0].has_value());
+
+    // Another program puts a module of the same kind in its place: no Init
+    // has been made on that one.
+    ASSERT_EQ(zmod4710_Init(0), ZMOD4710_SIM_NO_MODULE);
+    std::ostringstream out, err;
+    const char *const insert[] = {"zmod4710-sim", "insert", "0"};
+    ASSERT_EQ(run_sim_cli(3, insert, out, err), 0) << err.str();
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    const char *const replace[] = {"zmod4710-sim", "insert", "0", "--replace"};
+    ASSERT_EQ(run_sim_cli(4, replace, out, err), 0) << err.str();
+    short firmware = 0;
+    EXPECT_EQ(zmod4710_GetFirmwareVersion(0, &firmware), ZMOD4710_SIM_NO_MODULE);
+    EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE);
+    EXPECT_EQ(zmod4710_Init(0), 0);
+    EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
 }
 
 TEST_F(SimulatedLibrary, SeesAnotherProgramsChangeAtTheVeryNextCall) {
@@ -314,6 +333,50 @@ TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
     EXPECT_EQ(zmod4710_sim_call_count(), 2001);
     for (int channel = 0; channel < 4; ++channel) {
         EXPECT_EQ(per_channel[channel], 500) << channel;
+    }
+}
+
+// Threads that wait for a lock another program holds each give up after the
+// bound, however many wait, and calls that change nothing go on meanwhile.
+TEST_F(SimulatedLibrary, ThreadsWaitingForAnotherProgramsLockEachReturnWithinTheBound) {
+    arrange(factory_backplane());
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    const StateLock elsewhere(locate(state_path, false));
+    const auto start = std::chrono::steady_clock::now();
+    const auto since_start = [start] { return std::chrono::steady_clock::now() - start; };
+    std::vector<std::future<std::pair<int, std::chrono::steady_clock::duration>>> writes;
+    for (int channel = 0; channel < 3; ++channel) {
+        writes.push_back(std::async(std::launch::async, [channel, &since_start] {
+            const int result = zmod4710_WriteAO(0, channel, 0, 1.0f);
+            return std::pair(result, since_start());
+        }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    unsigned short gain = 0;
+    short offset = 0;
+    const auto read_from = since_start();
+    EXPECT_EQ(zmod4710_ReadAO_GainOffset(0, 1, 2, &gain, &offset), 0);
+    EXPECT_LT(since_start() - read_from, std::chrono::seconds(2)) << "a read waited for a write";
+    for (auto &write : writes) {
+        const auto [result, returned] = write.get();
+        EXPECT_EQ(result, ZMOD4710_SIM_STATE_PROBLEM);
+        EXPECT_GE(returned, std::chrono::seconds(kLockWaitSeconds));
+        EXPECT_LT(returned, std::chrono::seconds(kLockWaitSeconds + 2));
+    }
+}
+
+// Threads that meet a state they cannot read: the one line that tells it,
+// from whichever thread, with nothing shared unguarded (as ThreadSanitizer
+// checks in its own build).
+TEST_F(SimulatedLibrary, ThreadsMeetingABrokenStateEachGetItsResult) {
+    std::filesystem::create_directories(state_path.parent_path());
+    write_text_file(state_path, "not json at all");
+    std::vector<std::future<int>> inits;
+    for (int thread = 0; thread < 8; ++thread) {
+        inits.push_back(std::async(std::launch::async, [] { return zmod4710_Init(0); }));
+    }
+    for (auto &init : inits) {
+        EXPECT_EQ(init.get(), ZMOD4710_SIM_STATE_PROBLEM);
     }
 }
 

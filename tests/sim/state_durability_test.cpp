@@ -6,6 +6,8 @@
 #include "sim_library_probe.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
+#include "zmod4710.h"
+#include "zmod4710_sim.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/wait.h>
@@ -265,8 +268,8 @@ TEST_F(StateDurability, AFailingSystemCallOrAllocationFailsTheWriteAndLeavesTheO
         EXPECT_TRUE(read_text_file(state_path) == before) << "after " << after;
         EXPECT_EQ(names_here(), (std::set<std::string>{"backplane.json", "backplane.json.lock"}));
     }
+    const ScopedEnvironment in_main("ZMOD4710_TEST_ARM", "malloc");
     for (int after = 0; after < (1 << 20); after = std::max(1, 2 * after)) {
-        const ScopedEnvironment in_main("ZMOD4710_TEST_ARM", "malloc");
         const ProcessResult result =
             run_failing({kProbe, "write", "0", "0", "1"}, "none", std::to_string(after));
         if (result.exit_status == 0) {
@@ -276,6 +279,40 @@ TEST_F(StateDurability, AFailingSystemCallOrAllocationFailsTheWriteAndLeavesTheO
         EXPECT_TRUE(result.exit_status == 1 || result.exit_status == 2) << "after " << after;
         EXPECT_EQ(result.errors, "zmod4710 simulator: out of memory\n") << "after " << after;
     }
+    // And so for every function the library exports, on a file and in memory:
+    // each answers as documented, none ends the program.
+    for (const std::string &state : {state_path.string(), std::string(kMemoryState)}) {
+        const ScopedEnvironment backplane("ZMOD4710_SIM_STATE", state);
+        for (int after = 0; after < (1 << 20); after = std::max(1, 2 * after)) {
+            const ProcessResult result =
+                run_failing({kProbe, "every"}, "none", std::to_string(after));
+            ASSERT_TRUE(result.exit_status == 0 || result.exit_status == 1)
+                << state << ", after " << after << ": status " << result.exit_status << ", "
+                << result.errors;
+            EXPECT_TRUE(result.errors.empty() ||
+                        result.errors == "zmod4710 simulator: out of memory\n")
+                << result.errors;
+            if (result.exit_status == 0) {
+                break;
+            }
+        }
+    }
+}
+
+// A disk that fills up in the middle of a trace's line: nothing of it stays
+// for the next line to join, and the reason told is the disk's.
+TEST_F(StateDurability, ATraceLineIsWrittenWholeOrNotAtAll) {
+    const std::filesystem::path trace = directory.path() / "trace.txt";
+    const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
+    const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
+    const ProcessResult result = run_failing({kProbe, "write", "0", "0", "2"}, "write-short");
+    EXPECT_EQ(result.exit_status, 0);
+    EXPECT_EQ(result.errors, "zmod4710 simulator: the trace is not written: cannot write " +
+                                 trace.string() + ": No space left on device\n");
+    const std::string lines = read_text_file(trace);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 2) << lines;
+    EXPECT_EQ(lines.find("zmod4710_Init"), std::string::npos) << "the cut line stayed: " << lines;
+    EXPECT_NE(lines.find(" zmod4710_WriteAO(0, 0, 1, 0.002) = 0\n"), std::string::npos) << lines;
 }
 
 // A writer killed after it made its temporary file leaves it; the next writer
@@ -354,6 +391,70 @@ TEST_F(StateDurability, AFolderLinkRepointedDuringWritesNeverMixesTwoBackplanes)
                                 std::filesystem::directory_iterator()),
                   2)
             << "nothing but the state and its lock in " << folders[index];
+    }
+}
+
+// Whether the child ended by itself by the time end; it is killed if not.
+bool ended_by(pid_t child, std::chrono::steady_clock::time_point end, int &status) {
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > end) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Children forked while threads of their parent call the library, in memory
+// and on a file: each child's first calls answer, whatever those threads were
+// doing, and while the children live on, holding no lock of their parent's,
+// the parent's writes go through at once.
+TEST_F(StateDurability, AChildForkedWhileThreadsCallAnswersAndHoldsNoLockOfTheirs) {
+    for (const std::string &state : {std::string(kMemoryState), state_path.string()}) {
+        const ScopedEnvironment backplane("ZMOD4710_SIM_STATE", state);
+        ASSERT_EQ(zmod4710_sim_reset(), 0);
+        ASSERT_EQ(zmod4710_Init(0), 0);
+        std::atomic<bool> writing = true;
+        std::vector<std::thread> writers;
+        for (int channel = 0; channel < 3; ++channel) {
+            writers.emplace_back([&writing, channel] {
+                while (writing) {
+                    zmod4710_WriteAO(0, channel, 0, 1.0f);
+                }
+            });
+        }
+        int go_on[2];
+        ASSERT_EQ(::pipe(go_on), 0);
+        std::vector<pid_t> children;
+        for (int fork_number = 0; fork_number < 10; ++fork_number) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::close(go_on[1]);
+                const bool answered = zmod4710_Init(0) == 0 && zmod4710_WriteAO(0, 7, 0, 2.0f) == 0;
+                char end = 0;
+                const ssize_t read = ::read(go_on[0], &end, 1); // until the parent is done
+                ::_exit(answered && read == 0 ? 0 : 1);
+            }
+            children.push_back(child);
+        }
+        ::close(go_on[0]);
+        writing = false;
+        for (std::thread &writer : writers) {
+            writer.join();
+        }
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(zmod4710_WriteAO(0, 6, 0, 3.0f), 0) << state;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << state;
+        ::close(go_on[1]);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        for (const pid_t child : children) {
+            int status = 0;
+            EXPECT_TRUE(ended_by(child, end, status)) << state << ": a child hung";
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << state;
+        }
     }
 }
 

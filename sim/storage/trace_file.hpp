@@ -1,0 +1,22 @@
+// The trace, a file to which the module library appends a line for each call,
+// held to the rules of the state file.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace zmod4710_sim {
+
+// Appends line to the trace at path under the rules of the state file: reached
+// as the state is (locate), so never through another user's link or folder;
+// only ever a regular file of the user's own, opened without waiting and
+// checked as opened; made private to the user when it is new. The state file
+// that state names (none when empty) and its lock are no trace, whatever name
+// reaches them (a hard link too), and neither are its temporary files. The line
+// is written whole, or nothing of it stays for the next line to join: writers
+// take turns under the trace's own lock. Throws StateError, naming the trace
+// and the reason.
+void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
+                     std::string_view line);
+
+} // namespace zmod4710_sim
