@@ -7,7 +7,8 @@
 # schema in share/zmod4710-sim/, and README.txt.
 install(FILES $<TARGET_LINKER_FILE_DIR:zmod4710>/zmod4710.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES examples/CMakeLists.txt examples/drive_channel.h examples/drive_channel.c
-              examples/main.c examples/drive_channel_test.c examples/drive_channel_test.cpp
+              examples/main.c examples/drive_channel_cases.h examples/drive_channel_test.c
+              examples/drive_channel_test.cpp examples/drive_channel_program_test.cmake
         DESTINATION examples)
 
 find_program(MANDOC mandoc REQUIRED)

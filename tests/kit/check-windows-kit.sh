@@ -91,6 +91,8 @@ sort > "$work/expected" <<FILES
 ./$name/examples/CMakeLists.txt
 ./$name/examples/drive_channel.c
 ./$name/examples/drive_channel.h
+./$name/examples/drive_channel_cases.h
+./$name/examples/drive_channel_program_test.cmake
 ./$name/examples/drive_channel_test.c
 ./$name/examples/drive_channel_test.cpp
 ./$name/examples/main.c
