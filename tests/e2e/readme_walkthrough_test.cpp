@@ -1,6 +1,6 @@
-// The walk-throughs of README and of the page on trying the tools, run command
-// by command: each must print, byte for byte, what the page says it prints, so
-// the pages stay true as the programs change.
+// The walk-through that README's taste begins and the page on trying the tools
+// goes on with, run command by command: each must print, byte for byte, what
+// the page says it prints, so the pages stay true as the programs change.
 #include "tool_runner.hpp"
 
 #include <filesystem>
@@ -54,10 +54,11 @@ TEST_F(ReadmeWalkthrough, PrintsWhatReadmeSaysItPrints) {
 #ifdef ZMOD4710_CROSS_BUILD
     GTEST_SKIP() << "the walk-through's shell runs this machine's programs, not a cross build's";
 #endif
-    // Each page starts from the factory backplane, as its reader does.
+    // README's taste starts from the factory backplane, and the page on trying
+    // the tools goes on from where it left off, as their reader does.
+    std::filesystem::remove(state_path);
     for (const auto &[page, least_steps] :
          {std::pair(std::string(README_PATH), 3u), std::pair(std::string(TRYING_PAGE_PATH), 10u)}) {
-        std::filesystem::remove(state_path);
         const std::vector<Step> steps = walkthrough_steps(read_text_file(page));
         ASSERT_GE(steps.size(), least_steps)
             << "the walk-through's commands were not found in " << page;
