@@ -260,23 +260,6 @@ CLI::Validator call_name_known() {
         "CALL", "call");
 }
 
-// The option that gives a refusal's field.
-const char *option_for(RefusalFault::Field field) {
-    switch (field) {
-    case RefusalFault::Field::call:
-        return "CALL";
-    case RefusalFault::Field::slot:
-        return "--slot";
-    case RefusalFault::Field::channel:
-        return "--channel";
-    case RefusalFault::Field::result:
-        return "--result";
-    case RefusalFault::Field::times:
-        break;
-    }
-    return "--times";
-}
-
 // What refuse's options ask for, once the command line is read; throws the
 // parser's error when they do not go together.
 Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
@@ -301,7 +284,9 @@ Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
     refusal.result = options.result;
     refusal.times = options.always ? std::nullopt : std::optional<int>(options.times);
     if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
-        throw CLI::ValidationError(option_for(fault->field), fault->reason);
+        // Each field is an option of its name, but the call, which is CALL.
+        const std::string field = fault->field;
+        throw CLI::ValidationError(field == "call" ? "CALL" : "--" + field, fault->reason);
     }
     return refusal;
 }

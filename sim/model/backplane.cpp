@@ -207,29 +207,27 @@ bool call_has_channel(Call call) {
 }
 
 std::optional<RefusalFault> refusal_fault(const Refusal &refusal) {
-    using Field = RefusalFault::Field;
     const std::string call = "zmod4710_" + call_name(refusal.call);
     if (!can_be_refused(refusal.call)) {
-        return RefusalFault{Field::call, call + " returns no result, and cannot be refused"};
+        return RefusalFault{"call", call + " returns no result, and cannot be refused"};
     }
     if (refusal.slot && !call_has_slot(refusal.call)) {
-        return RefusalFault{Field::slot, call + " is not made on a slot"};
+        return RefusalFault{"slot", call + " is not made on a slot"};
     }
     if (refusal.slot && (*refusal.slot < 0 || *refusal.slot >= kSlotCount)) {
-        return RefusalFault{Field::slot,
-                            "expected a slot from 0 to " + std::to_string(kSlotCount - 1)};
+        return RefusalFault{"slot", "expected a slot from 0 to " + std::to_string(kSlotCount - 1)};
     }
     if (refusal.channel && !call_has_channel(refusal.call)) {
-        return RefusalFault{Field::channel, call + " is not made on a channel"};
+        return RefusalFault{"channel", call + " is not made on a channel"};
     }
     if (refusal.channel && *refusal.channel < 0) {
-        return RefusalFault{Field::channel, "expected a channel of 0 or more"};
+        return RefusalFault{"channel", "expected a channel of 0 or more"};
     }
     if (refusal.result == 0) {
-        return RefusalFault{Field::result, "expected a result other than 0, which is success"};
+        return RefusalFault{"result", "expected a result other than 0, which is success"};
     }
     if (refusal.times && *refusal.times < 1) {
-        return RefusalFault{Field::times, "expected a count of 1 or more"};
+        return RefusalFault{"times", "expected a count of 1 or more"};
     }
     return std::nullopt;
 }

@@ -67,10 +67,10 @@ struct Refusal {
 };
 
 // What is wrong with a refusal that could match no call: the field at fault,
-// and why, in words that fit after the field's name.
+// named as the state file names it ("call", "slot", "channel", "result" or
+// "times"), and why, in words that fit after the field's name.
 struct RefusalFault {
-    enum class Field { call, slot, channel, result, times };
-    Field field;
+    const char *field;
     std::string reason;
 };
 

@@ -330,23 +330,6 @@ std::optional<int> optional_integer(const JsonValue &object, const std::string &
                                              integer_member(object, parent, key, low, high)));
 }
 
-// The member of a refusal at fault, in the state file's words.
-const char *field_name(RefusalFault::Field field) {
-    switch (field) {
-    case RefusalFault::Field::call:
-        return "call";
-    case RefusalFault::Field::slot:
-        return "slot";
-    case RefusalFault::Field::channel:
-        return "channel";
-    case RefusalFault::Field::result:
-        return "result";
-    case RefusalFault::Field::times:
-        break;
-    }
-    return "times";
-}
-
 Refusal refusal_from_json(const JsonValue &object, const std::string &path) {
     check_known_fields(object, path, {"call", "slot", "channel", "result", "times"});
     const JsonValue &name = member(object, path, "call");
@@ -365,7 +348,7 @@ Refusal refusal_from_json(const JsonValue &object, const std::string &path) {
     refusal.times = optional_integer(object, path, "times", kLeast, kMost);
     // As the command line would store it: one that could match no call is refused.
     if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
-        throw StateError(field_path(path, field_name(fault->field)) + ": " + fault->reason);
+        throw StateError(field_path(path, fault->field) + ": " + fault->reason);
     }
     return refusal;
 }
