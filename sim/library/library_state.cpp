@@ -46,8 +46,10 @@ void unlock_after_fork() {
     process_mutex().unlock();
 }
 
-// Lock files are opened with the process's lock held, so the process's lock is
-// taken before a fork begins (the handlers set last run first).
+// The process's lock is taken before a fork, so that a child finds what the
+// process keeps whole. The library opens lock files only while it holds it, and
+// these handlers, set after the storage's, run before them (the last set runs
+// first): a fork then never begins while a lock file is being opened.
 [[maybe_unused]] const bool fork_handlers_set = []() noexcept {
     close_lock_files_in_forked_children();
     platform::on_fork(lock_before_fork, unlock_after_fork, unlock_after_fork);

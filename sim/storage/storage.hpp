@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace zmod4710_sim {
 
@@ -50,6 +51,7 @@ public:
             if (!file.valid() || (before % 2 == 0 && fork_events() == before)) {
                 return file;
             }
+            std::this_thread::yield(); // a fork may be under way
         }
     }
     ~LockFile();
