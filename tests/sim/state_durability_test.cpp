@@ -408,9 +408,9 @@ bool ended_by(pid_t child, std::chrono::steady_clock::time_point end, int &statu
 }
 
 // Children forked while threads of their parent call the library, in memory
-// and on a file: each child's first calls answer, whatever those threads were
-// doing, and while the children live on, holding no lock of their parent's,
-// the parent's writes go through at once.
+// and on a file: while the children live on, holding no lock of their
+// parent's, the parent's writes go through at once; then each child's first
+// calls answer, whatever those threads were doing when it was forked.
 TEST_F(StateDurability, AChildForkedWhileThreadsCallAnswersAndHoldsNoLockOfTheirs) {
     for (const std::string &state : {std::string(kMemoryState), state_path.string()}) {
         const ScopedEnvironment backplane("ZMOD4710_SIM_STATE", state);
@@ -433,9 +433,9 @@ TEST_F(StateDurability, AChildForkedWhileThreadsCallAnswersAndHoldsNoLockOfTheir
             const pid_t child = ::fork();
             if (child == 0) {
                 ::close(go_on[1]);
-                const bool answered = zmod4710_Init(0) == 0 && zmod4710_WriteAO(0, 7, 0, 2.0f) == 0;
                 char end = 0;
                 const ssize_t read = ::read(go_on[0], &end, 1); // until the parent is done
+                const bool answered = zmod4710_Init(0) == 0 && zmod4710_WriteAO(0, 7, 0, 2.0f) == 0;
                 ::_exit(answered && read == 0 ? 0 : 1);
             }
             children.push_back(child);
