@@ -412,6 +412,10 @@ bool ended_by(pid_t child, std::chrono::steady_clock::time_point end, int &statu
 // parent's, the parent's writes go through at once; then each child's first
 // calls answer, whatever those threads were doing when it was forked.
 TEST_F(StateDurability, AChildForkedWhileThreadsCallAnswersAndHoldsNoLockOfTheirs) {
+#ifdef ZMOD4710_CROSS_BUILD
+    GTEST_SKIP() << "qemu-user fails its own assertions when the child of a threaded program "
+                    "starts a thread, as a child that waits for a lock does";
+#endif
     for (const std::string &state : {std::string(kMemoryState), state_path.string()}) {
         const ScopedEnvironment backplane("ZMOD4710_SIM_STATE", state);
         ASSERT_EQ(zmod4710_sim_reset(), 0);
