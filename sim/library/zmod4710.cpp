@@ -16,6 +16,7 @@
 #include "state_file.hpp"
 #include "trace_file.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>

@@ -9,6 +9,9 @@ namespace zmod4710_sim {
 
 namespace {
 
+constexpr char kStateFile[] = "the simulated module's state file";
+constexpr char kStateLock[] = "the lock of the simulated module's state file";
+
 // Where the state that state names lies, or nothing: a state that cannot be
 // used holds nothing to spoil.
 std::optional<platform::Place> state_place(const std::filesystem::path &state) {
@@ -31,10 +34,10 @@ const char *state_file_named(const platform::Place &place, const platform::Place
         return nullptr;
     }
     if (place.name == state.name) {
-        return "the simulated module's state file";
+        return kStateFile;
     }
     if (place.name == lock_name(state.name)) {
-        return "the lock of the simulated module's state file";
+        return kStateLock;
     }
     return is_temporary_name_of(place.name, state.name)
                ? "a temporary file of the simulated module's state"
@@ -45,9 +48,8 @@ const char *state_file_named(const platform::Place &place, const platform::Place
 // lock, under another name too.
 const char *state_file_opened(const platform::Handle &file, const platform::Place &state,
                               const std::filesystem::path &shown) {
-    const std::pair<std::string, const char *> files[] = {
-        {state.name, "the simulated module's state file"},
-        {lock_name(state.name), "the lock of the simulated module's state file"}};
+    const std::pair<std::string, const char *> files[] = {{state.name, kStateFile},
+                                                          {lock_name(state.name), kStateLock}};
     for (const auto &[name, what] : files) {
         const platform::Handle opened = platform::open_to_read(state, name);
         if (opened.valid() && platform::same_file(file, opened, shown)) {
