@@ -7,9 +7,10 @@
 //     the same kind of lock with the same two syncs (the new file and its folder);
 //   - a write beside --crowd other files, beside a write in the same folder
 //     before they were put there;
-//   - a write on a backplane in memory (zmod4710_sim_use_memory), beside a C
-//     function that takes a mutex, stores its four arguments in an array and
-//     lets the mutex go: the least a recorded call can cost.
+//   - a write on a backplane in memory (zmod4710_sim_use_memory), with no
+//     callback set and with one that lets every call go on, beside a C fake
+//     that takes a mutex, stores its four arguments in a ring and lets the
+//     mutex go: the least a recorded call can cost (recording_fake.c).
 //
 // The rounds interleave the measurements, each write beside a floor's, so that
 // whatever else the machine does falls on both alike; the medians of the rounds
@@ -21,6 +22,8 @@
 // one, removed afterwards); put it on the disk to be measured, not on a tmpfs.
 #include "zmod4710.h"
 #include "zmod4710_sim.h"
+
+#include "recording_fake.h"
 
 #include <algorithm>
 #include <chrono>
@@ -144,52 +147,40 @@ double write_cost(const std::filesystem::path &folder, int count) {
     });
 }
 
-// The floor of a call that the library records: four arguments stored under a mutex.
-extern "C" {
-struct StoredCall {
-    int slot;
-    int channel;
-    short range;
-    float value;
+struct MemoryCost {
+    double write = 0, called_back = 0, floor = 0;
 };
-pthread_mutex_t g_stored_lock = PTHREAD_MUTEX_INITIALIZER;
-StoredCall g_stored[1024];
-unsigned int g_next_stored = 0;
 
-__attribute__((noinline)) int store_call(int slot, int channel, short range, float value) {
-    pthread_mutex_lock(&g_stored_lock);
-    StoredCall *stored = &g_stored[g_next_stored++ % 1024];
-    stored->slot = slot;
-    stored->channel = channel;
-    stored->range = range;
-    stored->value = value;
-    pthread_mutex_unlock(&g_stored_lock);
+// A test's callback that lets every call go on.
+int let_go_on(const zmod4710_sim_call *, void *) {
     return 0;
 }
-}
 
-struct MemoryCost {
-    double write = 0, floor = 0;
-};
+double memory_writes(int count) {
+    return microseconds_each(count, [](int call) {
+        if (zmod4710_WriteAO(0, call % 8, 1, static_cast<float>(call % 10)) != 0) {
+            stop("a write was refused in memory");
+        }
+    });
+}
 
 // Writes on a backplane in memory, each round beside as many calls of the floor.
 MemoryCost memory_rounds(const Settings &settings) {
     if (zmod4710_sim_use_memory() != 0 || zmod4710_Init(0) != 0) {
         stop("the simulated module does not answer in memory");
     }
-    std::vector<double> writes, floors;
+    std::vector<double> writes, called_back, floors;
     for (int round = 0; round < settings.rounds; ++round) {
         zmod4710_sim_clear_calls();
-        writes.push_back(microseconds_each(settings.memory_writes, [](int call) {
-            if (zmod4710_WriteAO(0, call % 8, 1, static_cast<float>(call % 10)) != 0) {
-                stop("a write was refused in memory");
-            }
-        }));
+        writes.push_back(memory_writes(settings.memory_writes));
+        zmod4710_sim_on_call(let_go_on, nullptr);
+        called_back.push_back(memory_writes(settings.memory_writes));
+        zmod4710_sim_on_call(nullptr, nullptr);
         floors.push_back(microseconds_each(settings.memory_writes, [](int call) {
-            store_call(0, call % 8, 1, static_cast<float>(call % 10));
+            recording_fake_write(0, call % 8, 1, static_cast<float>(call % 10));
         }));
     }
-    return {median(writes), median(floors)};
+    return {median(writes), median(called_back), median(floors)};
 }
 
 // Puts count other files in folder, and lets the disk take them in before
@@ -269,9 +260,13 @@ void show(const Settings &settings, const std::filesystem::path &state, std::siz
                 "   ratio %5.2f\n",
                 settings.crowd, cost.crowded.write, cost.crowded.floor,
                 cost.crowded.write / cost.crowded.floor);
-    std::printf("write in memory (zmod4710_WriteAO) %9.3f us   a call stored under a mutex %6.3f us"
+    std::printf("write in memory (zmod4710_WriteAO) %9.4f us   a recording fake's call %10.4f us"
                 "   ratio %5.2f\n",
                 cost.memory.write, cost.memory.floor, cost.memory.write / cost.memory.floor);
+    std::printf("the same, with a callback set      %9.4f us   a recording fake's call %10.4f us"
+                "   ratio %5.2f\n",
+                cost.memory.called_back, cost.memory.floor,
+                cost.memory.called_back / cost.memory.floor);
 }
 } // namespace
 

@@ -1,7 +1,5 @@
 #include "call_history.hpp"
 
-#include "zmod4710_sim.h"
-
 #include <charconv>
 
 namespace zmod4710_sim {
@@ -33,6 +31,7 @@ std::string arguments_of(const CallRecord &record) {
                std::to_string(record.range);
     case Call::get_lib_date:
     case Call::get_lib_version:
+    case Call::any:
         break;
     }
     return "";
@@ -64,6 +63,7 @@ CallRecord call_made(Call call, int slot, int channel, short range) {
                       0.0f,
                       ZMOD4710_SIM_STATE_PROBLEM,
                       false,
+                      false,
                       CallRecord::Given::nothing,
                       0,
                       0,
@@ -73,7 +73,22 @@ CallRecord call_made(Call call, int slot, int channel, short range) {
 std::string call_text(const CallRecord &record) {
     return "zmod4710_" + call_name(record.call) + "(" + arguments_of(record) +
            ") = " + std::to_string(record.result) + given_by(record) +
-           (record.refused_on_request ? " (refused on request)" : "");
+           (record.refused_on_request ? " (refused on request)" : "") +
+           (record.answered_by_callback ? " (answered by the callback)" : "");
+}
+
+zmod4710_sim_call as_call(const CallRecord &record) {
+    zmod4710_sim_call call{};
+    call.name = call_name_text(record.call);
+    call.slot = record.slot;
+    call.channel = record.channel;
+    call.range = record.range;
+    call.mode = record.mode;
+    call.value = record.value;
+    call.result = record.result;
+    call.refused_on_request = record.refused_on_request ? 1 : 0;
+    call.answered_by_callback = record.answered_by_callback ? 1 : 0;
+    return call;
 }
 
 void CallHistory::keep(const CallRecord &record) {

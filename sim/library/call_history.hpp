@@ -5,6 +5,7 @@
 #pragma once
 
 #include "backplane.hpp"
+#include "zmod4710_sim.h"
 
 #include <cstddef>
 #include <memory>
@@ -24,6 +25,7 @@ struct CallRecord {
     float value; // what WriteAO and WritePowerOn_AO write, else 0
     int result;
     bool refused_on_request;
+    bool answered_by_callback;
     Given given;
     unsigned short gain;
     short offset;
@@ -34,8 +36,12 @@ struct CallRecord {
 CallRecord call_made(Call call, int slot = -1, int channel = -1, short range = -1);
 
 // "zmod4710_WriteAO(0, 2, 0, 3) = 7 (refused on request)": the call with its
-// arguments, its result, what it gave back and a mark for a refusal asked for.
+// arguments, its result, what it gave back and a mark for a refusal asked for,
+// or for an answer of the callback that zmod4710_sim_on_call set.
 std::string call_text(const CallRecord &record);
+
+// The call as zmod4710_sim_call_at gives it.
+zmod4710_sim_call as_call(const CallRecord &record);
 
 class CallHistory {
 public:

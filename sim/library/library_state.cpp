@@ -1,5 +1,6 @@
 #include "library_state.hpp"
 
+#include "environment_seen.hpp"
 #include "memory_backplane.hpp"
 #include "one_line.hpp"
 #include "platform.hpp"
@@ -13,17 +14,31 @@
 #include <mutex>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace zmod4710_sim::library {
 
 namespace {
 
+// What the environment names, looked at again only when it changed: a call
+// need not search it for variables it does not have.
+struct NamedByEnvironment {
+    EnvironmentSeen seen;
+    bool memory = false; // ZMOD4710_SIM_STATE is ":memory:"
+    std::string trace;
+};
+
+// Which backplane a test chose.
+enum class Chosen { by_environment, memory, file };
+
 struct InUse {
     // Kept from call to call, so an unchanged file is not read again.
     std::shared_ptr<const StateFile> file;
     std::shared_ptr<const MemoryBackplane> memory;
-    bool memory_chosen = false; // by zmod4710_sim_use_memory
-    bool on_memory = false;     // the last call was on memory
+    Chosen chosen = Chosen::by_environment;
+    std::filesystem::path chosen_file;
+    bool on_memory = false; // the last call was on memory
+    NamedByEnvironment named;
     // The insertion of the module each slot's Init succeeded on.
     std::optional<std::uint32_t> registered[kSlotCount];
 };
@@ -56,9 +71,30 @@ void unlock_after_fork() {
     return true;
 }();
 
-bool memory_named() {
+const NamedByEnvironment &named_by_environment() {
+    NamedByEnvironment &named = in_use().named;
+    if (!named.seen.may_have_changed()) {
+        return named;
+    }
+    named.seen = EnvironmentSeen();
     const char *state = std::getenv("ZMOD4710_SIM_STATE");
-    return state != nullptr && std::strcmp(state, kMemoryState) == 0;
+    named.memory = state != nullptr && std::strcmp(state, kMemoryState) == 0;
+    const char *trace = std::getenv("ZMOD4710_SIM_TRACE");
+    named.trace = trace != nullptr ? trace : "";
+    named.seen.look({"ZMOD4710_SIM_STATE", "ZMOD4710_SIM_TRACE"});
+    return named;
+}
+
+// The callback, under the process's lock, which a fork waits for; whether one
+// is set, without it, so that a call with none takes no lock for it.
+struct OnCallSet {
+    std::atomic<bool> set{false};
+    OnCall callback;
+};
+
+OnCallSet &on_call_set() {
+    static OnCallSet state;
+    return state;
 }
 
 std::shared_ptr<const BackplaneStore> memory_in_use(InUse &state) {
@@ -94,10 +130,12 @@ ProcessLock hold_process() {
 
 std::shared_ptr<const BackplaneStore> backplane_in_use() {
     InUse &state = in_use();
-    if (state.memory_chosen || memory_named()) {
+    if (state.chosen == Chosen::memory ||
+        (state.chosen == Chosen::by_environment && named_by_environment().memory)) {
         return memory_in_use(state);
     }
-    std::filesystem::path path = default_state_path();
+    std::filesystem::path path =
+        state.chosen == Chosen::file ? state.chosen_file : default_state_path();
     if (state.on_memory || !state.file || state.file->path() != path) {
         if (state.on_memory || state.file) {
             forget_registrations();
@@ -113,9 +151,35 @@ std::shared_ptr<const BackplaneStore> backplane_in_use() {
 void use_memory() {
     InUse &state = in_use();
     state.memory = std::make_shared<const MemoryBackplane>();
-    state.memory_chosen = true;
+    state.chosen = Chosen::memory;
     state.on_memory = true;
     forget_registrations();
+}
+
+void use_state(std::optional<std::filesystem::path> path) {
+    InUse &state = in_use();
+    state.chosen = path ? Chosen::file : Chosen::by_environment;
+    state.chosen_file = path.value_or(std::filesystem::path());
+}
+
+std::string trace_named() {
+    return named_by_environment().trace;
+}
+
+OnCall on_call() {
+    OnCallSet &state = on_call_set();
+    if (!state.set.load(std::memory_order_acquire)) {
+        return {};
+    }
+    const ProcessLock held = hold_process();
+    return state.callback;
+}
+
+void set_on_call(const OnCall &callback) {
+    OnCallSet &state = on_call_set();
+    const ProcessLock held = hold_process();
+    state.callback = callback;
+    state.set.store(callback.callback != nullptr, std::memory_order_release);
 }
 
 bool is_registered(int slot) {

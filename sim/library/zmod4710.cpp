@@ -76,15 +76,13 @@ std::filesystem::path state_path_if_any() {
     }
 }
 
-// "PID zmod4710_Call(arguments) = result", what it gave back, and a mark for a
-// refusal asked for, appended whole to the trace that ZMOD4710_SIM_TRACE names,
-// under the rules of the state file.
-void trace(const CallRecord &record) noexcept {
+// "PID zmod4710_Call(arguments) = result", what it gave back, and a mark for an
+// answer asked for, appended whole to file, under the rules of the state file.
+void trace(const std::string &file, const CallRecord &record) noexcept {
+    if (file.empty()) {
+        return;
+    }
     try {
-        const char *file = std::getenv("ZMOD4710_SIM_TRACE");
-        if (file == nullptr || *file == '\0') {
-            return;
-        }
         append_to_trace(file, state_path_if_any(),
                         std::to_string(platform::process_id()) + " " + call_text(record) + "\n");
     } catch (const std::bad_alloc &) {
@@ -94,15 +92,43 @@ void trace(const CallRecord &record) noexcept {
     }
 }
 
+// A module call made from the callback, on the thread it runs on, is answered
+// without calling it again.
+thread_local bool in_callback = false;
+
+// What the test's callback answers to the call (0: let it go on), called with
+// no lock of the library's held, so that it may use the control functions.
+int callback_answer(const CallRecord &record) {
+    const OnCall set = in_callback ? OnCall() : on_call();
+    if (set.callback == nullptr) {
+        return kOk;
+    }
+    zmod4710_sim_call call = as_call(record);
+    call.result = kOk;
+    in_callback = true;
+    const int answer = set.callback(&call, set.context);
+    in_callback = false;
+    return answer;
+}
+
 // Answers a call: operation fills in record, with the process's lock held,
 // which it may let go while it waits; any failure is the state's problem. The
-// call is then kept in the history and traced.
+// test's callback may answer first instead. The call is then kept in the
+// history and traced.
 template <class Operation> int answered(CallRecord record, const Operation &operation) noexcept {
+    std::string traced_to;
+    const int answer = guarded([&] { return callback_answer(record); });
     guarded([&] {
         ProcessLock held = hold_process();
         std::exception_ptr failure;
         try {
-            operation(record, held);
+            traced_to = trace_named();
+            if (answer != kOk) {
+                record.result = answer;
+                record.answered_by_callback = true;
+            } else {
+                operation(record, held);
+            }
         } catch (...) {
             failure = std::current_exception();
             record.result = kStateProblem;
@@ -117,7 +143,7 @@ template <class Operation> int answered(CallRecord record, const Operation &oper
         }
         return kOk;
     });
-    trace(record);
+    trace(traced_to, record);
     return record.result;
 }
 
@@ -139,41 +165,33 @@ int module_answer(const Backplane &backplane, const CallRecord &record) {
                : kOk;
 }
 
-void answer_with(const Refusal &refusal, CallRecord &record) {
-    record.result = refusal.result;
-    record.refused_on_request = true;
-}
-
-// The refusal asked for that answers the call in backplane, if any: the call
-// gets its result, and one that is counted is used up. Nothing when none
-// answers, else whether backplane changed.
-std::optional<bool> answer_by_refusal(Backplane &backplane, CallRecord &record) {
-    const Refusal *pending = refusal_for(backplane, record.call, record.slot, record.channel);
-    if (pending == nullptr) {
-        return std::nullopt;
+// Counts the call in the refusals pending in backplane: the call gets the
+// result of one that answers it. Whether backplane changed.
+bool answer_by_refusal(Backplane &backplane, CallRecord &record) {
+    const RefusalAnswer answer =
+        answer_by_refusals(backplane, record.call, record.slot, record.channel);
+    if (answer.result != kOk) {
+        record.result = answer.result;
+        record.refused_on_request = true;
     }
-    answer_with(*pending, record);
-    if (!pending->times) {
-        return false;
-    }
-    use_refusal(backplane, record.call, record.slot, record.channel);
-    return true;
+    return answer.changed;
 }
 
 // Whether a refusal asked for answers a call that changes nothing, on
-// backplane as it was read; one that is counted is used up in the store.
+// backplane as it was read; the call is counted in the store when that changes
+// the refusals pending.
 bool refused_on_request(const BackplaneStore &store, const Backplane &backplane, CallRecord &record,
                         ProcessLock &held) {
-    const Refusal *pending = refusal_for(backplane, record.call, record.slot, record.channel);
-    if (pending == nullptr) {
-        return false;
+    const RefusalAnswer answer =
+        refusals_answer(backplane, record.call, record.slot, record.channel);
+    if (!answer.changed) {
+        if (answer.result != kOk) {
+            record.result = answer.result;
+            record.refused_on_request = true;
+        }
+        return record.refused_on_request;
     }
-    if (!pending->times) {
-        answer_with(*pending, record);
-        return true;
-    }
-    store.update([&](Backplane &now) { return answer_by_refusal(now, record).value_or(false); },
-                 &held);
+    store.update([&](Backplane &now) { return answer_by_refusal(now, record); }, &held);
     return record.refused_on_request;
 }
 
@@ -187,17 +205,20 @@ template <class Change> void change_module(CallRecord &record, ProcessLock &held
         record.result = kNoModule;
         return;
     }
-    store->update(
+    // Nothing below throws, and a call refused changes nothing but the
+    // refusals that count it.
+    store->update_in_place(
         [&](Backplane &backplane) {
             record.result = module_answer(backplane, record);
             if (record.result != kOk) {
                 return false;
             }
-            if (const std::optional<bool> changed = answer_by_refusal(backplane, record)) {
-                return *changed;
+            const bool counted = answer_by_refusal(backplane, record);
+            if (record.refused_on_request) {
+                return counted;
             }
             record.result = change(*analog_module(backplane, record.slot));
-            return record.result == kOk;
+            return record.result == kOk || counted;
         },
         &held);
 }

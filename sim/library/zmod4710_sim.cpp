@@ -10,6 +10,7 @@
 #include "library_state.hpp"
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -72,17 +73,11 @@ std::optional<int> any_or(int number) {
     return number == ZMOD4710_SIM_ANY ? std::nullopt : std::optional<int>(number);
 }
 
-zmod4710_sim_call as_call(const CallRecord &record) {
-    zmod4710_sim_call call{};
-    call.name = call_name_text(record.call);
-    call.slot = record.slot;
-    call.channel = record.channel;
-    call.range = record.range;
-    call.mode = record.mode;
-    call.value = record.value;
-    call.result = record.result;
-    call.refused_on_request = record.refused_on_request ? 1 : 0;
-    return call;
+// Whether a call kept matches a search's call, slot and channel.
+bool matches(const CallRecord &record, Call call, int slot, int channel) {
+    return (call == Call::any || record.call == call) &&
+           (slot == ZMOD4710_SIM_ANY || record.slot == slot) &&
+           (channel == ZMOD4710_SIM_ANY || record.channel == channel);
 }
 
 bool in_history(int index) {
@@ -97,6 +92,21 @@ int zmod4710_sim_use_memory(void) {
     return guarded([] {
         const ProcessLock held = hold_process();
         use_memory();
+        return kOk;
+    });
+}
+
+int zmod4710_sim_use_state(const char *path) {
+    return guarded([&] {
+        if (path != nullptr && *path == '\0') {
+            return kBadArgument;
+        }
+        std::optional<std::filesystem::path> file;
+        if (path != nullptr) {
+            file = std::filesystem::path(path);
+        }
+        const ProcessLock held = hold_process();
+        use_state(std::move(file));
         return kOk;
     });
 }
@@ -141,18 +151,27 @@ int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short ga
     });
 }
 
-int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int times) {
+int zmod4710_sim_refuse_after(const char *call, int slot, int channel, int result, int after,
+                              int times) {
     return guarded([&] {
         const std::optional<Call> named = call == nullptr ? std::nullopt : call_named(call);
         if (!named) {
             return kBadArgument;
         }
-        const Refusal refusal{*named, any_or(slot), any_or(channel), result,
+        const Refusal refusal{*named,
+                              any_or(slot),
+                              any_or(channel),
+                              result,
                               times == ZMOD4710_SIM_ALWAYS ? std::nullopt
-                                                           : std::optional<int>(times)};
+                                                           : std::optional<int>(times),
+                              after};
         ProcessLock held = hold_process();
         return change_held(held, [&](Backplane &backplane) { add_refusal(backplane, refusal); });
     });
+}
+
+int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int times) {
+    return zmod4710_sim_refuse_after(call, slot, channel, result, 0, times);
 }
 
 int zmod4710_sim_clear_refusals(void) {
@@ -223,6 +242,53 @@ int zmod4710_sim_call_text(int index, char *text, int size) {
             return kBadArgument;
         }
         std::memcpy(text, line.c_str(), line.size() + 1);
+        return kOk;
+    });
+}
+
+int zmod4710_sim_find_call(int from, const char *call, int slot, int channel) {
+    constexpr int kNone = -1;
+    return guarded([&] {
+        const std::optional<Call> named = call == nullptr ? std::nullopt : call_named(call);
+        if (!named || from < 0) {
+            return kNone;
+        }
+        const ProcessLock held = hold_process();
+        const CallHistory &calls = history();
+        for (std::size_t index = static_cast<std::size_t>(from); index < calls.count(); ++index) {
+            if (matches(calls.at(index), *named, slot, channel)) {
+                return static_cast<int>(index);
+            }
+        }
+        return kNone;
+    });
+}
+
+int zmod4710_sim_calls_text(char *text, int size) {
+    if (text == nullptr || size < 1) {
+        return kBadArgument;
+    }
+    text[0] = '\0';
+    return guarded([&] {
+        const ProcessLock held = hold_process();
+        const CallHistory &calls = history();
+        std::size_t used = 0;
+        std::size_t written = 0;
+        for (; written < calls.count(); ++written) {
+            const std::string line = call_text(calls.at(written)) + "\n";
+            if (used + line.size() >= static_cast<std::size_t>(size)) {
+                break;
+            }
+            std::memcpy(text + used, line.c_str(), line.size() + 1);
+            used += line.size();
+        }
+        return static_cast<int>(written);
+    });
+}
+
+int zmod4710_sim_on_call(zmod4710_sim_callback callback, void *context) {
+    return guarded([&] {
+        set_on_call(OnCall{callback, context});
         return kOk;
     });
 }

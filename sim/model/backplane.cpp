@@ -44,6 +44,7 @@ constexpr CallInfo kCalls[] = {
     {"GetFirmwareVersion", Call::get_firmware_version, true, false},
     {"GetLibDate", Call::get_lib_date, false, false},
     {"GetLibVersion", Call::get_lib_version, false, false},
+    {"any", Call::any, true, false},
 };
 
 const CallInfo &info_of(Call call) {
@@ -51,7 +52,9 @@ const CallInfo &info_of(Call call) {
 }
 
 bool matches(const Refusal &refusal, Call call, int slot, int channel) {
-    return refusal.call == call && (!refusal.slot || *refusal.slot == slot) &&
+    const bool call_matches =
+        refusal.call == call || (refusal.call == Call::any && can_be_refused(call));
+    return call_matches && (!refusal.slot || *refusal.slot == slot) &&
            (!refusal.channel || *refusal.channel == channel);
 }
 
@@ -86,7 +89,7 @@ bool operator==(const Module &a, const Module &b) {
 
 bool operator==(const Refusal &a, const Refusal &b) {
     return a.call == b.call && a.slot == b.slot && a.channel == b.channel && a.result == b.result &&
-           a.times == b.times;
+           a.times == b.times && a.after == b.after;
 }
 
 bool operator==(const Backplane &a, const Backplane &b) {
@@ -206,8 +209,12 @@ bool call_has_channel(Call call) {
     return info_of(call).has_channel;
 }
 
+std::string refused_call_label(Call call) {
+    return call == Call::any ? "any call" : "zmod4710_" + call_name(call);
+}
+
 std::optional<RefusalFault> refusal_fault(const Refusal &refusal) {
-    const std::string call = "zmod4710_" + call_name(refusal.call);
+    const std::string call = refused_call_label(refusal.call);
     if (!can_be_refused(refusal.call)) {
         return RefusalFault{"call", call + " returns no result, and cannot be refused"};
     }
@@ -229,30 +236,49 @@ std::optional<RefusalFault> refusal_fault(const Refusal &refusal) {
     if (refusal.times && *refusal.times < 1) {
         return RefusalFault{"times", "expected a count of 1 or more"};
     }
+    if (refusal.after < 0) {
+        return RefusalFault{"after", "expected a count of 0 or more"};
+    }
     return std::nullopt;
 }
 
-const Refusal *refusal_for(const Backplane &backplane, Call call, int slot, int channel) {
-    for (const Refusal &refusal : backplane.refusals) {
-        if (matches(refusal, call, slot, channel)) {
-            return &refusal;
+RefusalAnswer answer_by_refusals(Backplane &backplane, Call call, int slot, int channel) {
+    RefusalAnswer answer;
+    std::vector<Refusal> &refusals = backplane.refusals;
+    std::optional<std::size_t> answering;
+    for (std::size_t index = 0; index < refusals.size(); ++index) {
+        Refusal &refusal = refusals[index];
+        if (!matches(refusal, call, slot, channel)) {
+            continue;
+        }
+        if (refusal.after > 0) {
+            --refusal.after;
+            answer.changed = true;
+        } else if (!answering) {
+            answering = index;
         }
     }
-    return nullptr;
+    if (!answering) {
+        return answer;
+    }
+    Refusal &used = refusals[*answering];
+    answer.result = used.result;
+    if (used.times) {
+        answer.changed = true;
+        if (--*used.times == 0) {
+            refusals.erase(refusals.begin() + static_cast<std::ptrdiff_t>(*answering));
+        }
+    }
+    return answer;
 }
 
-int use_refusal(Backplane &backplane, Call call, int slot, int channel) {
-    for (auto refusal = backplane.refusals.begin(); refusal != backplane.refusals.end();
-         ++refusal) {
-        if (matches(*refusal, call, slot, channel)) {
-            const int result = refusal->result;
-            if (refusal->times && --*refusal->times == 0) {
-                backplane.refusals.erase(refusal);
-            }
-            return result;
-        }
+RefusalAnswer refusals_answer(const Backplane &backplane, Call call, int slot, int channel) {
+    if (backplane.refusals.empty()) {
+        return {};
     }
-    return 0;
+    Backplane counted;
+    counted.refusals = backplane.refusals;
+    return answer_by_refusals(counted, call, slot, channel);
 }
 
 Module *analog_module(Backplane &backplane, int slot) {

@@ -44,7 +44,7 @@ struct Module {
 };
 
 // The module library's calls. All but GetLibVersion, which returns no result,
-// can be refused on request.
+// can be refused on request; a refusal of any call matches every one of them.
 enum class Call {
     init,
     write_ao,
@@ -53,17 +53,27 @@ enum class Call {
     read_ao_gain_offset,
     get_firmware_version,
     get_lib_date,
-    get_lib_version
+    get_lib_version,
+    any // in a refusal only: every call that can be refused
 };
 
-// A refusal that a person asked for: the calls it matches return result, and
-// do nothing else, times more times, or for ever when times is nothing.
+// A refusal that a person asked for: once after matching calls have gone
+// through, the calls it matches return result, and do nothing else, times more
+// times, or for ever when times is nothing.
 struct Refusal {
     Call call = Call::write_ao;
     std::optional<int> slot;    // any slot when nothing
     std::optional<int> channel; // any channel when nothing
     int result = 0;
     std::optional<int> times;
+    int after = 0; // matching calls still to let through
+};
+
+// What the refusals pending make of a call: the result of the one that answers
+// it (0 when none does), and whether counting the call changed them.
+struct RefusalAnswer {
+    int result = 0;
+    bool changed = false;
 };
 
 // What is wrong with a refusal that could match no call: the field at fault,
@@ -140,11 +150,15 @@ bool call_has_channel(Call call);
 // Whatever asks for a refusal (the command line, the state file, a test) asks
 // through this: nothing, or what makes it one that could match no call.
 std::optional<RefusalFault> refusal_fault(const Refusal &refusal);
-// The first refusal pending for a call on slot and channel (-1 where the call
-// has none), or nullptr.
-const Refusal *refusal_for(const Backplane &backplane, Call call, int slot, int channel);
-// Uses that refusal up once, and returns its result; 0 when there is none.
-int use_refusal(Backplane &backplane, Call call, int slot, int channel);
+// "zmod4710_WriteAO", or "any call", as a refusal names its call to people.
+std::string refused_call_label(Call call);
+// Counts a call on slot and channel (-1 where the call has none) in the
+// refusals pending: each that matches and still lets calls through lets it
+// through, and the first that matches and lets none through answers it, and is
+// used up once.
+RefusalAnswer answer_by_refusals(Backplane &backplane, Call call, int slot, int channel);
+// What that would give, with nothing changed.
+RefusalAnswer refusals_answer(const Backplane &backplane, Call call, int slot, int channel);
 
 // A calibration as the factory would leave it: deterministic, different per channel.
 Calibration factory_calibration(int channel, int range);

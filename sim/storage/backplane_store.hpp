@@ -33,6 +33,12 @@ public:
     // another program's lock; change runs with held held.
     virtual bool update(const std::function<bool(Backplane &)> &change,
                         ProcessLock *held = nullptr) const = 0;
+    // The same, for a change that throws nothing and leaves the backplane as
+    // it was when it returns false: a store may make it in place.
+    virtual bool update_in_place(const std::function<bool(Backplane &)> &change,
+                                 ProcessLock *held = nullptr) const {
+        return update(change, held);
+    }
 
 protected:
     BackplaneStore(BackplaneStore &&) = default;

@@ -26,4 +26,12 @@ bool MemoryBackplane::update(const std::function<bool(Backplane &)> &change, Pro
     return true;
 }
 
+bool MemoryBackplane::update_in_place(const std::function<bool(Backplane &)> &change,
+                                      ProcessLock *held) const {
+    if (now_.use_count() > 1) {
+        return update(change, held);
+    }
+    return change(*now_);
+}
+
 } // namespace zmod4710_sim

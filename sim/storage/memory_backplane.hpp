@@ -10,7 +10,8 @@ namespace zmod4710_sim {
 
 // A backplane in this process's memory, factory-fresh when made. A change is
 // made on a spare copy, kept from one change to the next so that copying it
-// again needs no new memory, and the two swap when the change is kept. Its
+// again needs no new memory, and the two swap when the change is kept; one
+// that cannot fail is made in place, unless a reader holds the backplane. Its
 // user makes one call at a time.
 class MemoryBackplane final : public BackplaneStore {
 public:
@@ -18,6 +19,8 @@ public:
     std::shared_ptr<const Backplane> current() const override;
     bool update(const std::function<bool(Backplane &)> &change,
                 ProcessLock *held = nullptr) const override;
+    bool update_in_place(const std::function<bool(Backplane &)> &change,
+                         ProcessLock *held = nullptr) const override;
 
 private:
     mutable std::shared_ptr<Backplane> now_;

@@ -10,8 +10,9 @@
  *
  * The zmod4710_sim_ functions below are not the module's: they let a test of a
  * program arrange the backplane, read back what the program did and see the
- * calls it made, in the process itself (zmod4710_sim(3)). They do what the
- * commands of zmod4710-sim(1) of the same names do, on the same backplane.
+ * calls it made, in the process itself (zmod4710_sim(3)). They change the
+ * backplane as the commands of zmod4710-sim(1) of the same names do, on the
+ * same backplane; zmod4710_sim(3) tells where they differ.
  */
 #ifndef ZMOD4710_SIM_H
 #define ZMOD4710_SIM_H
@@ -41,7 +42,7 @@
 #define ZMOD4710_SIM_LIB_VERSION 0x0100
 #define ZMOD4710_SIM_LIB_DATE "2026-12-08"
 
-#define ZMOD4710_SIM_ANY (-1) /* any slot or channel, in zmod4710_sim_refuse */
+#define ZMOD4710_SIM_ANY (-1) /* any slot or channel, in a refusal or a search */
 #define ZMOD4710_SIM_ALWAYS 0 /* times: every matching call until cleared */
 
 /* The most calls the history keeps: the newest. */
@@ -54,6 +55,10 @@ extern "C" {
 /* The backplane: from now on, a factory backplane in this process's memory,
  * which no other program sees (so does ZMOD4710_SIM_STATE=:memory:). */
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_use_memory(void);
+/* From now on, the backplane in the state file at path; with NULL, the one
+ * ZMOD4710_SIM_STATE or the default place names, looked up at each call.
+ * Until then, ZMOD4710_SIM_STATE is not looked at. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_use_state(const char *path);
 /* The factory backplane, no refusal pending, no slot initialised, no history. */
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_reset(void);
 /* A factory-fresh module ("ZM-4710", "ZM-4704" or "other") in place of
@@ -64,10 +69,15 @@ ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_remove(int slot);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_cycle(void);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_calibrate(int slot, int channel, short range,
                                                       unsigned short gain, short offset);
-/* The next times matching calls ("WriteAO" or "zmod4710_WriteAO") return
- * result; slot and channel may be ZMOD4710_SIM_ANY, times ZMOD4710_SIM_ALWAYS. */
+/* The next times matching calls ("WriteAO" or "zmod4710_WriteAO"; "any": every
+ * call but GetLibVersion) return result; slot and channel may be
+ * ZMOD4710_SIM_ANY, times ZMOD4710_SIM_ALWAYS. */
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_refuse(const char *call, int slot, int channel,
                                                    int result, int times);
+/* The same, once after matching calls have gone through as if it were not
+ * there: the after+1-th matching call is the first refused. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_refuse_after(const char *call, int slot, int channel,
+                                                         int result, int after, int times);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_clear_refusals(void);
 
 /* What the module holds: a channel's output, its power-on value, the module's
@@ -80,21 +90,47 @@ ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_on_mode(int slot, short *mode)
 
 /* One call of the module library that this process made. */
 typedef struct zmod4710_sim_call {
-    const char *name;       /* "WriteAO": the call's name without zmod4710_; static text */
-    int slot;               /* -1 for a call made on no slot */
-    int channel;            /* -1 for a call made on no channel */
-    short range;            /* -1 where the call takes none */
-    short mode;             /* SetPowerOnEnStatus's mode, else 0 */
-    float value;            /* WriteAO's and WritePowerOn_AO's value, else 0 */
-    int result;             /* what the call returned */
-    int refused_on_request; /* 1 when a refusal asked for answered it */
+    const char *name;         /* "WriteAO": the call's name without zmod4710_; static text */
+    int slot;                 /* -1 for a call made on no slot */
+    int channel;              /* -1 for a call made on no channel */
+    short range;              /* -1 where the call takes none */
+    short mode;               /* SetPowerOnEnStatus's mode, else 0 */
+    float value;              /* WriteAO's and WritePowerOn_AO's value, else 0 */
+    int result;               /* what the call returned */
+    int refused_on_request;   /* 1 when a refusal asked for answered it */
+    int answered_by_callback; /* 1 when the callback of zmod4710_sim_on_call did */
 } zmod4710_sim_call;
+
+#ifdef _WIN32
+#define ZMOD4710_SIM_CALLBACK __cdecl
+#else
+#define ZMOD4710_SIM_CALLBACK
+#endif
+
+/* A test's own code, called before each module call is answered, with the call
+ * (its result 0: not known yet) and the context given with it. It returns 0 to
+ * let the call go on, or the result to answer it with instead, which changes
+ * nothing. It may call any zmod4710_sim_ function; a module call it makes is
+ * answered as if no callback were set. It is called from whichever thread
+ * makes the call, from several at once when they do. */
+typedef int(ZMOD4710_SIM_CALLBACK *zmod4710_sim_callback)(const zmod4710_sim_call *call,
+                                                          void *context);
+/* Sets the callback for every call from now on; NULL removes it. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_on_call(zmod4710_sim_callback callback, void *context);
 
 /* The calls this process made, oldest first: how many are kept, one of them,
  * one as the trace tells it (without the process number and the line end). */
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_count(void);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_at(int index, zmod4710_sim_call *call);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_text(int index, char *text, int size);
+/* The index of the first call at or after from that matches: call by name
+ * ("any": every call), slot and channel, each ZMOD4710_SIM_ANY for any; -1 when
+ * none does, or an argument is bad (an unknown call, from below 0). */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_find_call(int from, const char *call, int slot,
+                                                      int channel);
+/* Every call kept, a line each as zmod4710_sim_call_text gives it, as many whole
+ * lines as fit in size bytes with the closing 0. Returns how many it wrote. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_calls_text(char *text, int size);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_clear_calls(void);
 /* How many older calls the history let go since it was last cleared. */
 ZMOD4710_API unsigned long ZMOD4710_CALL zmod4710_sim_calls_dropped(void);
