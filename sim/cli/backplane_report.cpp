@@ -93,7 +93,7 @@ std::string describe_backplane(const Backplane &backplane, bool with_calibration
 }
 
 std::string describe_refusal(const Refusal &refusal) {
-    std::string text = "zmod4710_" + call_name(refusal.call);
+    std::string text = refused_call_label(refusal.call);
     if (call_has_slot(refusal.call)) {
         text += refusal.slot ? ", slot " + std::to_string(*refusal.slot) : ", any slot";
     }
@@ -101,6 +101,10 @@ std::string describe_refusal(const Refusal &refusal) {
         text += refusal.channel ? ", channel " + std::to_string(*refusal.channel) : ", any channel";
     }
     text += ": result " + std::to_string(refusal.result);
+    if (refusal.after > 0) {
+        text +=
+            ", after " + std::to_string(refusal.after) + (refusal.after == 1 ? " call" : " calls");
+    }
     if (!refusal.times) {
         return text + ", every call until cleared";
     }

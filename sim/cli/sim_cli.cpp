@@ -45,6 +45,7 @@ struct Options {
     std::string call;
     int result = ZMOD4710_SIM_REFUSED_ON_REQUEST;
     int times = 1;
+    int after = 0;
     bool always = false;
     bool clear = false;
 };
@@ -265,7 +266,7 @@ CLI::Validator call_name_known() {
 Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
     const bool any = refuse.count("CALL") + refuse.count("--slot") + refuse.count("--channel") +
                          refuse.count("--result") + refuse.count("--times") +
-                         refuse.count("--always") >
+                         refuse.count("--always") + refuse.count("--after") >
                      0;
     if (options.clear && any) {
         throw CLI::ValidationError("--clear", "takes no call and no other option");
@@ -283,6 +284,7 @@ Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
         refuse.count("--channel") > 0 ? std::optional<int>(options.channel) : std::nullopt;
     refusal.result = options.result;
     refusal.times = options.always ? std::nullopt : std::optional<int>(options.times);
+    refusal.after = options.after;
     if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
         // Each field is an option of its name, but the call, which is CALL.
         const std::string field = fault->field;
@@ -305,7 +307,9 @@ void clear_pending_refusals(const StateFile &file, std::ostream &out) {
 void add_refuse(CLI::App &app, Options &options, Action &action) {
     CLI::App *refuse = app.add_subcommand(
         "refuse", "Make the module library refuse a call, as a test of a program's refusals");
-    refuse->add_option("CALL", options.call, "The call, such as WriteAO or zmod4710_WriteAO")
+    refuse
+        ->add_option("CALL", options.call,
+                     "The call, such as WriteAO or zmod4710_WriteAO; any: every call")
         ->check(call_name_known());
     refuse->add_option("--slot", options.slot, "Only calls on this slot, 0 to 7")
         ->transform(decimal());
@@ -317,6 +321,8 @@ void add_refuse(CLI::App &app, Options &options, Action &action) {
         refuse->add_option("--times", options.times, "Refuse the next N such calls (default 1)")
             ->transform(decimal());
     times->excludes(refuse->add_flag("--always", options.always, "Refuse every such call"));
+    refuse->add_option("--after", options.after, "Let the first N such calls through (default 0)")
+        ->transform(decimal());
     refuse->add_flag("--clear", options.clear, "Remove every refusal pending");
     refuse->callback([&, refuse] {
         const Refusal refusal = refusal_asked(options, *refuse);

@@ -176,12 +176,14 @@ const char *call_name_text(Call call) {
 
 std::optional<Call> call_named(std::string name) {
     const std::string prefix = "zmod4710_";
-    if (name.compare(0, prefix.size(), prefix) == 0) {
+    const bool prefixed = name.compare(0, prefix.size(), prefix) == 0;
+    if (prefixed) {
         name.erase(0, prefix.size());
     }
     for (const CallInfo &info : kCalls) {
         if (name == info.name) {
-            return info.call;
+            // "any" is no function of the library's.
+            return prefixed && info.call == Call::any ? std::nullopt : std::optional(info.call);
         }
     }
     return std::nullopt;

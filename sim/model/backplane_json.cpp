@@ -210,6 +210,10 @@ void write_refusals(JsonWriter &out, const std::vector<Refusal> &refusals) {
             out.next("times");
             out.integer(*refusal.times);
         }
+        if (refusal.after != 0) {
+            out.next("after");
+            out.integer(refusal.after);
+        }
         out.close('}');
     }
     out.close(']');
@@ -331,7 +335,7 @@ std::optional<int> optional_integer(const JsonValue &object, const std::string &
 }
 
 Refusal refusal_from_json(const JsonValue &object, const std::string &path) {
-    check_known_fields(object, path, {"call", "slot", "channel", "result", "times"});
+    check_known_fields(object, path, {"call", "slot", "channel", "result", "times", "after"});
     const JsonValue &name = member(object, path, "call");
     const std::optional<Call> call =
         name.kind == JsonValue::Kind::text ? call_named(name.text) : std::nullopt;
@@ -346,6 +350,7 @@ Refusal refusal_from_json(const JsonValue &object, const std::string &path) {
     refusal.channel = optional_integer(object, path, "channel", kLeast, kMost);
     refusal.result = static_cast<int>(integer_member(object, path, "result", kLeast, kMost));
     refusal.times = optional_integer(object, path, "times", kLeast, kMost);
+    refusal.after = optional_integer(object, path, "after", kLeast, kMost).value_or(0);
     // As the command line would store it: one that could match no call is refused.
     if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
         throw StateError(field_path(path, fault->field) + ": " + fault->reason);

@@ -42,6 +42,7 @@ Backplane varied_backplane() {
     module.channels[7].calibration[5] = {65535, -32768};
     backplane.slots[3] = factory_module(ModuleKind::zm4704, 12);
     backplane.slots[6] = factory_module(ModuleKind::other, 1);
+    backplane.refusals.push_back({Call::any, 3, std::nullopt, -2, std::nullopt, 4});
     return backplane;
 }
 
@@ -126,6 +127,18 @@ TEST(BackplaneJson, RefusesAStateItCannotHoldAndSaysWhere) {
              j["refusals"] = {{{"call", "GetLibDate"}, {"slot", 0}, {"result", 1}}};
          },
          "refusals[0].slot: zmod4710_GetLibDate is not made on a slot"},
+        {[](json &j) {
+             j["refusals"] = {{{"call", "WriteAO"}, {"result", 1}, {"after", -1}}};
+         },
+         "refusals[0].after: expected a count of 0 or more"},
+        {[](json &j) {
+             j["refusals"] = {{{"call", "any"}, {"result", 1}, {"after", 1.5}}};
+         },
+         "refusals[0].after: expected"},
+        {[](json &j) {
+             j["refusals"] = {{{"call", "zmod4710_any"}, {"result", 1}}};
+         },
+         "refusals[0].call: expected a call of the module library"},
     };
     for (const Case &c : cases) {
         json document = as_json(varied_backplane());

@@ -318,6 +318,8 @@ TEST_F(SimCli, RefusesCallsOnRequestAndListsThem) {
          "zmod4710_ReadAO_GainOffset, any slot, any channel: result -12, the next call"},
         {{"refuse", "GetLibDate", "--result", "+2147483647"},
          "zmod4710_GetLibDate: result 2147483647, the next call"},
+        {{"refuse", "any", "--slot", "2", "--after", "3", "--always", "--result", "-2"},
+         "any call, slot 2: result -2, after 3 calls, every call until cleared"},
     };
     std::string listed = "Refusals on request, in the order they apply:\n";
     for (const auto &[arguments, description] : asked) {
@@ -329,9 +331,10 @@ TEST_F(SimCli, RefusesCallsOnRequestAndListsThem) {
     EXPECT_EQ(run({"refusals"}).output, listed);
     EXPECT_NE(run({"show"}).output.find("\n\n" + listed), std::string::npos);
     const std::vector<Refusal> stored = state_file.load().refusals;
-    ASSERT_EQ(stored.size(), 4u);
+    ASSERT_EQ(stored.size(), 5u);
     EXPECT_EQ(stored[0], (Refusal{Call::write_ao, 0, 1, 7, 5}));
     EXPECT_EQ(stored[1], (Refusal{Call::init, 3, std::nullopt, -4, std::nullopt}));
+    EXPECT_EQ(stored[4], (Refusal{Call::any, 2, std::nullopt, -2, std::nullopt, 3}));
     EXPECT_EQ(nlohmann::ordered_json::parse(run({"refusals", "--json"}).output)["refusals"][1],
               (nlohmann::ordered_json{{"call", "Init"}, {"slot", 3}, {"result", -4}}));
 
@@ -349,6 +352,10 @@ TEST_F(SimCli, RefusesCallsOnRequestAndListsThem) {
         {{"refuse", "WriteAO", "--times", "-99999999999"}, "expected a number from"},
         {{"refuse", "Init", "--channel", "0"}, "zmod4710_Init is not made on a channel"},
         {{"refuse", "GetLibDate", "--slot", "0"}, "zmod4710_GetLibDate is not made on a slot"},
+        {{"refuse", "any", "--channel", "0"}, "any call is not made on a channel"},
+        {{"refuse", "zmod4710_any"}, "unknown call zmod4710_any"},
+        {{"refuse", "WriteAO", "--after", "-1"}, "--after: expected a count of 0 or more"},
+        {{"refuse", "WriteAO", "--after", "2147483648"}, "expected a number from"},
         {{"refuse", "--clear", "WriteAO"}, "--clear"},
         {{"refuse"}, "CALL is required"},
     };
@@ -367,10 +374,10 @@ TEST_F(SimCli, RefusesCallsOnRequestAndListsThem) {
                          filler);
     arrange(full);
     expect_refused({"refuse", "WriteAO"}, 1, "larger than 1 MiB");
-    full.refusals.resize(4);
+    full.refusals.resize(5);
     arrange(full);
 
-    EXPECT_EQ(run({"refuse", "--clear"}).output, "Refusals on request cleared: 4\n");
+    EXPECT_EQ(run({"refuse", "--clear"}).output, "Refusals on request cleared: 5\n");
     EXPECT_EQ(run({"refusals"}).output, "No refusals on request.\n");
     run({"refuse", "Init"});
     run({"reset"});

@@ -250,15 +250,25 @@ std::vector<std::string> drive_and_tell() {
     EXPECT_EQ(zmod4710_sim_reset(), 0);
     EXPECT_EQ(zmod4710_sim_insert(3, "ZM-4704", 9), 0);
     EXPECT_EQ(zmod4710_sim_refuse("WriteAO", 3, ZMOD4710_SIM_ANY, 7, 1), 0);
+    // The second read, and slot 3 silent from its eighth call on, each call
+    // counted, the refused ones too.
+    EXPECT_EQ(zmod4710_sim_refuse_after("ReadAO_GainOffset", 3, 1, 8, 1, 1), 0);
+    EXPECT_EQ(zmod4710_sim_refuse_after("any", 3, ZMOD4710_SIM_ANY, -2, 7, ZMOD4710_SIM_ALWAYS), 0);
     EXPECT_EQ(zmod4710_sim_calibrate(3, 1, 4, 400, -3), 0);
     unsigned short gain = 0;
     short offset = 0;
+    short version = 0;
     zmod4710_Init(2);
     zmod4710_Init(3);
     zmod4710_WriteAO(3, 1, 4, 12.0f);
     zmod4710_WriteAO(3, 1, 4, 30.0f);
     zmod4710_ReadAO_GainOffset(3, 1, 4, &gain, &offset);
+    zmod4710_ReadAO_GainOffset(3, 1, 4, &gain, &offset);
     zmod4710_SetPowerOnEnStatus(3, 2);
+    zmod4710_WriteAO(3, 1, 4, 9.0f);
+    zmod4710_GetFirmwareVersion(3, &version);
+    zmod4710_WriteAO(3, 1, 4, 10.0f);
+    EXPECT_EQ(zmod4710_sim_clear_refusals(), 0);
     std::vector<std::string> told;
     for (int index = 0; index < zmod4710_sim_call_count(); ++index) {
         char text[128];
@@ -279,8 +289,12 @@ TEST_F(SimulatedLibrary, AFileAndMemoryAnswerAlikeAndTheCommandLineSeesTheFile) 
         "zmod4710_WriteAO(3, 1, 4, 12) = 7 (refused on request)",
         "zmod4710_WriteAO(3, 1, 4, 30) = 0",
         "zmod4710_ReadAO_GainOffset(3, 1, 4) = 0, gain 400, offset -3",
+        "zmod4710_ReadAO_GainOffset(3, 1, 4) = 8 (refused on request)",
         "zmod4710_SetPowerOnEnStatus(3, 2) = 0",
-        "output 4 20.000000"};
+        "zmod4710_WriteAO(3, 1, 4, 9) = 0",
+        "zmod4710_GetFirmwareVersion(3) = -2 (refused on request)",
+        "zmod4710_WriteAO(3, 1, 4, 10) = -2 (refused on request)",
+        "output 4 9.000000"};
     EXPECT_EQ(drive_and_tell(), expected);
     const std::string file = read_text_file(state_path);
     {
