@@ -79,6 +79,14 @@ static void refuses_what_the_command_line_would(void) {
     EXPECT(zmod4710_sim_refuse("WriteAO", -1, -2, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
     EXPECT(zmod4710_sim_refuse("Init", -1, 0, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
     EXPECT(zmod4710_sim_refuse("GetLibDate", 0, -1, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("any", 0, 0, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse("zmod4710_any", 0, -1, 1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_refuse_after("WriteAO", 0, 0, 1, -1, 1), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_use_state(""), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_find_call(-1, "any", -1, -1), -1);
+    EXPECT(zmod4710_sim_find_call(0, "Bogus", -1, -1), -1);
+    EXPECT(zmod4710_sim_find_call(0, NULL, -1, -1), -1);
+    EXPECT(zmod4710_sim_calls_text(NULL, 10), ZMOD4710_SIM_BAD_ARGUMENT);
     EXPECT(zmod4710_sim_output(8, 0, &range, &value), ZMOD4710_SIM_BAD_ARGUMENT);
     EXPECT(zmod4710_sim_output(0, 8, &range, &value), ZMOD4710_SIM_BAD_ARGUMENT);
     EXPECT(zmod4710_sim_output(4, 0, &range, &value), ZMOD4710_SIM_NO_MODULE);
@@ -102,6 +110,124 @@ static void refuses_calls_on_request(void) {
     EXPECT(zmod4710_SetPowerOnEnStatus(0, 2), ZMOD4710_SIM_REFUSED_ON_REQUEST);
     EXPECT(zmod4710_sim_clear_refusals(), ZMOD4710_SIM_OK);
     EXPECT(zmod4710_SetPowerOnEnStatus(0, 2), ZMOD4710_SIM_OK);
+}
+
+static void fails_the_third_write_of_a_ramp(void) {
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_refuse_after("WriteAO", 0, 0, 7, 2, 1), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 1, 0, 1.0f), ZMOD4710_SIM_OK); /* another channel: not counted */
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 2.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 3.0f), 7);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 4.0f), ZMOD4710_SIM_OK); /* used up */
+
+    /* The slot goes silent from its third call on, as a module pulled out. */
+    EXPECT(zmod4710_sim_refuse_after("any", 0, ZMOD4710_SIM_ANY, ZMOD4710_SIM_NO_MODULE, 2,
+                                     ZMOD4710_SIM_ALWAYS),
+           ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 5.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_SetPowerOnEnStatus(0, 2), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 6.0f), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_GetLibVersion(), ZMOD4710_SIM_LIB_VERSION); /* no result to refuse */
+    EXPECT(zmod4710_sim_clear_refusals(), ZMOD4710_SIM_OK);
+}
+
+/* What the callback below saw and did. */
+struct callback_log {
+    int calls;
+    int inner_result; /* of a module call made from the callback */
+    char last[32];
+};
+
+/* Pulls the module in slot 0 out before the third call, answers firmware
+ * requests itself, and lets everything else go on. */
+static int pull_out_at_the_third_call(const zmod4710_sim_call *call, void *context) {
+    struct callback_log *log = (struct callback_log *)context;
+    short firmware = 0;
+
+    ++log->calls;
+    strcpy(log->last, call->name);
+    if (call->result != 0)
+        return 99; /* a call's result is not known yet */
+    if (log->calls == 3)
+        zmod4710_sim_remove(0);
+    if (strcmp(call->name, "GetFirmwareVersion") == 0) {
+        log->inner_result = zmod4710_GetFirmwareVersion(call->slot, &firmware);
+        return 42;
+    }
+    return 0;
+}
+
+static void runs_the_tests_code_on_each_call(void) {
+    struct callback_log log = {0, 0, ""};
+    zmod4710_sim_call call;
+    short firmware = 0;
+
+    EXPECT(zmod4710_sim_on_call(pull_out_at_the_third_call, &log), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_reset(), ZMOD4710_SIM_OK); /* keeps the callback */
+    EXPECT(zmod4710_sim_insert(2, "ZM-4704", 9), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_Init(2), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE); /* pulled out */
+    EXPECT_TEXT(log.last, "WriteAO");
+    EXPECT(zmod4710_GetFirmwareVersion(2, &firmware), 42);
+    EXPECT(log.inner_result, ZMOD4710_SIM_OK); /* answered, and not called back */
+    EXPECT(firmware, 0);                       /* the callback's answer changed nothing */
+    EXPECT(log.calls, 4);
+    EXPECT(zmod4710_sim_call_count(), 5);
+    EXPECT(zmod4710_sim_call_at(3, &call), ZMOD4710_SIM_OK); /* the inner call first */
+    EXPECT(call.result == ZMOD4710_SIM_OK && call.answered_by_callback == 0, 1);
+    EXPECT(zmod4710_sim_call_at(4, &call), ZMOD4710_SIM_OK);
+    EXPECT(call.result == 42 && call.answered_by_callback == 1, 1);
+    EXPECT(zmod4710_sim_on_call(NULL, NULL), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_GetFirmwareVersion(2, &firmware), ZMOD4710_SIM_OK);
+    EXPECT(log.calls, 4);
+}
+
+static void finds_calls_and_tells_them_all(void) {
+    char text[128];
+
+    EXPECT(zmod4710_sim_reset(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 1, 0, 1.5f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 2, 0, 2.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 1, 0, 3.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_find_call(0, "WriteAO", ZMOD4710_SIM_ANY, ZMOD4710_SIM_ANY), 1);
+    EXPECT(zmod4710_sim_find_call(2, "zmod4710_WriteAO", 0, 1), 3);
+    EXPECT(zmod4710_sim_find_call(0, "any", 0, 2), 2);
+    EXPECT(zmod4710_sim_find_call(0, "Init", 1, ZMOD4710_SIM_ANY), -1);
+    EXPECT(zmod4710_sim_find_call(4, "any", ZMOD4710_SIM_ANY, ZMOD4710_SIM_ANY), -1);
+    EXPECT(zmod4710_sim_calls_text(text, (int)sizeof text), 4);
+    EXPECT_TEXT(text, "zmod4710_Init(0) = 0\n"
+                      "zmod4710_WriteAO(0, 1, 0, 1.5) = 0\n"
+                      "zmod4710_WriteAO(0, 2, 0, 2) = 0\n"
+                      "zmod4710_WriteAO(0, 1, 0, 3) = 0\n");
+    EXPECT(zmod4710_sim_calls_text(text, 40), 1); /* cut at a line's end */
+    EXPECT_TEXT(text, "zmod4710_Init(0) = 0\n");
+    EXPECT(zmod4710_sim_calls_text(text, 21), 0);
+    EXPECT_TEXT(text, "");
+}
+
+/* A state file beside the test, and back to memory. */
+static void goes_back_to_a_state_file(void) {
+    const char *const path = "control_interface_state.json";
+    short range = 0;
+    float value = 0.0f;
+
+    remove(path);
+    EXPECT(zmod4710_sim_use_state(path), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 3, 1, 6.0f), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_output(0, 3, &range, &value), ZMOD4710_SIM_OK);
+    EXPECT(value == 0.0f, 1);
+    EXPECT(zmod4710_sim_use_state(path), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_WriteAO(0, 3, 1, 7.0f), ZMOD4710_SIM_NO_MODULE); /* Init again */
+    EXPECT(zmod4710_sim_output(0, 3, &range, &value), ZMOD4710_SIM_OK);
+    EXPECT(range == 1 && value == 6.0f, 1);
+    EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
+    EXPECT(remove(path), 0);
 }
 
 static void keeps_the_calls_made(void) {
@@ -183,6 +309,10 @@ int main(void) {
     keeps_the_calls_made();
     starts_clean_on_reset();
     forgets_an_init_on_a_module_taken_out();
+    fails_the_third_write_of_a_ramp();
+    runs_the_tests_code_on_each_call();
+    finds_calls_and_tells_them_all();
+    goes_back_to_a_state_file();
     if (failures == 0)
         printf("the control interface answers as it should\n");
     return failures;

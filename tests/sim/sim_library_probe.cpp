@@ -87,11 +87,15 @@ int call_every_function() {
     float value = 0.0f;
     char text[128];
     zmod4710_sim_call call;
+    expect(zmod4710_sim_use_state(nullptr), 0);
+    expect(zmod4710_sim_on_call([](const zmod4710_sim_call *, void *) { return 0; }, nullptr), 0);
     expect(zmod4710_sim_reset(), 0);
     expect(zmod4710_sim_insert(3, "ZM-4704", 5), 0);
     expect(zmod4710_sim_calibrate(3, 1, 2, 500, -3), 0);
     const int refuse = zmod4710_sim_refuse("WriteAO", 3, 1, 7, 1);
     expect(refuse, 0);
+    // Every call on slot 3 counted, and none refused.
+    expect(zmod4710_sim_refuse_after("any", 3, ZMOD4710_SIM_ANY, -2, 50, 1), 0);
     expect(zmod4710_Init(3), 0);
     expect(zmod4710_WriteAO(3, 1, 2, 1.5f), refuse == 0 ? 7 : 0);
     expect(zmod4710_WriteAO(3, 1, 2, 1.5f), 0);
@@ -111,6 +115,9 @@ int call_every_function() {
     expect(zmod4710_sim_call_at(0, &call), 0);
     expect(zmod4710_sim_call_text(1, text, sizeof text), 0);
     expect(static_cast<long>(zmod4710_sim_calls_dropped()), 0);
+    expect(zmod4710_sim_find_call(0, "WriteAO", 3, 1), 1);
+    expect(zmod4710_sim_calls_text(text, sizeof text) > 0 ? 0 : ZMOD4710_SIM_STATE_PROBLEM, 0);
+    expect(zmod4710_sim_on_call(nullptr, nullptr), 0);
     expect(zmod4710_sim_clear_calls(), 0);
     expect(zmod4710_sim_clear_refusals(), 0);
     expect(zmod4710_sim_remove(3), 0);

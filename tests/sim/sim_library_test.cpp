@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -342,6 +343,72 @@ TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
     for (int channel = 0; channel < 4; ++channel) {
         EXPECT_EQ(per_channel[channel], 500) << channel;
     }
+}
+
+// The test's callback, called from three threads that write on a file at once,
+// pulls the module out at the 60th call: no call answers after that.
+TEST_F(SimulatedLibrary, ThreadsCallingBackMayPullTheModuleOut) {
+    arrange(factory_backplane());
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    ASSERT_EQ(zmod4710_sim_clear_calls(), 0);
+    std::atomic<int> called{0};
+    ASSERT_EQ(zmod4710_sim_on_call(
+                  [](const zmod4710_sim_call *, void *context) {
+                      if (++*static_cast<std::atomic<int> *>(context) == 60) {
+                          EXPECT_EQ(zmod4710_sim_remove(0), 0);
+                      }
+                      return 0;
+                  },
+                  &called),
+              0);
+    std::vector<std::thread> threads;
+    for (int channel = 0; channel < 3; ++channel) {
+        threads.emplace_back([channel] {
+            for (int write = 0; write < 40; ++write) {
+                zmod4710_WriteAO(0, channel, 0, 1.0f);
+            }
+        });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    ASSERT_EQ(zmod4710_sim_on_call(nullptr, nullptr), 0);
+    EXPECT_EQ(called, 120);
+    ASSERT_EQ(zmod4710_sim_call_count(), 120);
+    int answered = 0;
+    for (int index = 0; index < 120; ++index) {
+        zmod4710_sim_call call{};
+        ASSERT_EQ(zmod4710_sim_call_at(index, &call), 0);
+        answered += call.result == 0 ? 1 : 0;
+        // Answered while every call before it was, else refused.
+        EXPECT_EQ(call.result, answered == index + 1 ? 0 : ZMOD4710_SIM_NO_MODULE) << index;
+    }
+    EXPECT_GT(answered, 0);
+    EXPECT_LT(answered, 60);
+    EXPECT_FALSE(backplane().slots[0].has_value());
+}
+
+// What use_state and use_memory choose holds until the next of them, whatever
+// ZMOD4710_SIM_STATE says meanwhile; use_state(NULL) goes back to it.
+TEST_F(SimulatedLibrary, UseStateAndUseMemoryHoldUntilTheNextOfThem) {
+    const std::filesystem::path other = directory.path() / "other.json";
+    const auto slot_held = [](const std::filesystem::path &file, int slot) {
+        return StateFile(file).load().slots[static_cast<std::size_t>(slot)].has_value();
+    };
+    ASSERT_EQ(zmod4710_sim_use_state(other.string().c_str()), 0);
+    {
+        const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
+        EXPECT_EQ(zmod4710_sim_insert(4, "ZM-4704", 5), 0);
+    }
+    EXPECT_TRUE(slot_held(other, 4));
+    EXPECT_FALSE(std::filesystem::exists(state_path));
+    EXPECT_EQ(zmod4710_sim_use_memory(), 0);
+    EXPECT_EQ(zmod4710_sim_insert(5, "ZM-4704", 5), 0);
+    EXPECT_FALSE(slot_held(other, 5));
+    EXPECT_EQ(zmod4710_sim_use_state(nullptr), 0);
+    EXPECT_EQ(zmod4710_sim_insert(6, "ZM-4704", 5), 0);
+    EXPECT_TRUE(slot_held(state_path, 6));
+    EXPECT_FALSE(slot_held(state_path, 5));
 }
 
 // Threads that wait for a lock another program holds each give up after the
