@@ -25,14 +25,18 @@ void EnvironmentSeen::look(const std::vector<const char *> &names_read) {
     found_.clear();
     list_ = environ;
     count_ = 0;
-    for (; list_ != nullptr && list_[count_] != nullptr; ++count_) {
+    last_ = nullptr;
+    if (list_ == nullptr) {
+        return; // looked at again at the next call
+    }
+    for (; list_[count_] != nullptr; ++count_) {
         for (const char *name : names_read) {
             if (names(list_[count_], name)) {
                 found_.push_back({count_, list_[count_]});
             }
         }
+        last_ = list_[count_];
     }
-    last_ = count_ > 0 ? list_[count_ - 1] : nullptr;
     looked_ = true;
 }
 

@@ -156,7 +156,7 @@ void use_memory() {
     forget_registrations();
 }
 
-void use_state(std::optional<std::filesystem::path> path) {
+void use_state(const std::optional<std::filesystem::path> &path) {
     InUse &state = in_use();
     state.chosen = path ? Chosen::file : Chosen::by_environment;
     state.chosen_file = path.value_or(std::filesystem::path());

@@ -44,7 +44,7 @@ std::shared_ptr<const BackplaneStore> backplane_in_use();
 // From now on, a factory backplane of the process's own, registrations forgotten.
 void use_memory();
 // From now on, the state file at path, or with nothing, as the environment says.
-void use_state(std::optional<std::filesystem::path> path);
+void use_state(const std::optional<std::filesystem::path> &path);
 // The trace that ZMOD4710_SIM_TRACE names, or "" for none.
 std::string trace_named();
 

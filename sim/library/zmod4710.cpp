@@ -147,6 +147,13 @@ template <class Operation> int answered(CallRecord record, const Operation &oper
     return record.result;
 }
 
+// A write as it is made, with its value, which the callback sees.
+CallRecord write_made(Call call, int slot, int channel, short range, float value) {
+    CallRecord record = call_made(call, slot, channel, range);
+    record.value = value;
+    return record;
+}
+
 bool is_slot(int slot) {
     return slot >= 0 && slot < kSlotCount;
 }
@@ -226,7 +233,6 @@ template <class Change> void change_module(CallRecord &record, ProcessLock &held
 // The same, for one channel's output in one range.
 template <class Change>
 void change_channel(CallRecord &record, ProcessLock &held, float value, Change change) {
-    record.value = value;
     if (!is_range_code(record.range) || !std::isfinite(value)) {
         record.result = kBadArgument;
         return;
@@ -276,7 +282,7 @@ int zmod4710_Init(int slot) {
 }
 
 int zmod4710_WriteAO(int slot, int channel, short range, float value) {
-    return answered(call_made(Call::write_ao, slot, channel, range),
+    return answered(write_made(Call::write_ao, slot, channel, range, value),
                     [&](CallRecord &record, ProcessLock &held) {
                         change_channel(record, held, value, [&](Channel &target, float output) {
                             target.range = range;
@@ -301,7 +307,7 @@ int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
 }
 
 int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value) {
-    return answered(call_made(Call::write_power_on_ao, slot, channel, range),
+    return answered(write_made(Call::write_power_on_ao, slot, channel, range, value),
                     [&](CallRecord &record, ProcessLock &held) {
                         change_channel(record, held, value,
                                        [&](Channel &target, float power_on_value) {

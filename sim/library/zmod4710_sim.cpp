@@ -106,7 +106,7 @@ int zmod4710_sim_use_state(const char *path) {
             file = std::filesystem::path(path);
         }
         const ProcessLock held = hold_process();
-        use_state(std::move(file));
+        use_state(file);
         return kOk;
     });
 }

@@ -138,6 +138,7 @@ struct callback_log {
     int calls;
     int inner_result; /* of a module call made from the callback */
     char last[32];
+    float value;
 };
 
 /* Pulls the module in slot 0 out before the third call, answers firmware
@@ -148,6 +149,7 @@ static int pull_out_at_the_third_call(const zmod4710_sim_call *call, void *conte
 
     ++log->calls;
     strcpy(log->last, call->name);
+    log->value = call->value;
     if (call->result != 0)
         return 99; /* a call's result is not known yet */
     if (log->calls == 3)
@@ -160,7 +162,7 @@ static int pull_out_at_the_third_call(const zmod4710_sim_call *call, void *conte
 }
 
 static void runs_the_tests_code_on_each_call(void) {
-    struct callback_log log = {0, 0, ""};
+    struct callback_log log = {0, 0, "", 0.0f};
     zmod4710_sim_call call;
     short firmware = 0;
 
@@ -171,6 +173,7 @@ static void runs_the_tests_code_on_each_call(void) {
     EXPECT(zmod4710_Init(2), ZMOD4710_SIM_OK);
     EXPECT(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE); /* pulled out */
     EXPECT_TEXT(log.last, "WriteAO");
+    EXPECT(log.value == 1.0f, 1); /* the call as it is made */
     EXPECT(zmod4710_GetFirmwareVersion(2, &firmware), 42);
     EXPECT(log.inner_result, ZMOD4710_SIM_OK); /* answered, and not called back */
     EXPECT(firmware, 0);                       /* the callback's answer changed nothing */
