@@ -1,15 +1,15 @@
 # What `cmake --install` puts in place in a build of everything: the tools,
 # zmod4710-sim, and the simulated module as a kit for one's own programs (the
-# library, its headers, a CMake package, manual pages, and a pkg-config file
-# except on Windows). `cpack -G DEB` packs the same as a Debian package, and on
+# library, its headers, a CMake package, a Python module, manual pages, and a
+# pkg-config file except on Windows). `cpack -G DEB` packs the same as a Debian package, and on
 # Windows `cpack -G ZIP` as a ZIP for Windows desktops.
 include(CMakePackageConfigHelpers)
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zmod4710)
 set(pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(TARGETS ao_power_on ao_basic_info RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS zmod4710-sim EXPORT zmod4710-targets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS ao_power_on ao_basic_info zmod4710-sim EXPORT zmod4710-targets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS zmod4710 EXPORT zmod4710-targets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -17,8 +17,9 @@ install(TARGETS zmod4710 EXPORT zmod4710-targets
 install(FILES kit/zmod4710.h sim/library/include/zmod4710_sim.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# find_package(zmod4710 CONFIG) gives zmod4710::zmod4710, and zmod4710::zmod4710-sim
-# for tests that run the command line. Every path in these
+# find_package(zmod4710 CONFIG) gives zmod4710::zmod4710, and the programs
+# zmod4710::zmod4710-sim, zmod4710::ao_power_on and zmod4710::ao_basic_info for
+# tests that run them as processes. Every path in these
 # files is relative to where they lie, so the installed folder can be moved.
 install(EXPORT zmod4710-targets NAMESPACE zmod4710:: DESTINATION ${package_dir})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zmod4710Config.cmake.in
@@ -32,6 +33,16 @@ install(FILES ${PROJECT_BINARY_DIR}/zmod4710Config.cmake
 
 # The state file's format, for programs that read or check a backplane.
 install(FILES docs/backplane.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/zmod4710-sim)
+
+# The Python module: in PREFIX/lib/python3/dist-packages, where Debian's python3
+# finds it when the prefix is /usr, and in the Windows ZIP's python folder; it
+# finds the library from there.
+if(WIN32)
+    set(python_dir python)
+else()
+    set(python_dir lib/python3/dist-packages)
+endif()
+install(FILES sim/python/zmod4710_sim.py DESTINATION ${python_dir})
 
 if(WIN32)
     include(${CMAKE_CURRENT_LIST_DIR}/windows-kit.cmake)
@@ -71,6 +82,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# What the programs load is added to it; the Python module needs Debian's python3.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3:any")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/${CMAKE_INSTALL_LIBDIR})
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_LDCONFIG OFF)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/triggers)

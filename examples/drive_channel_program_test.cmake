@@ -3,15 +3,20 @@
 # slot 0. Each step's exit status and output are checked, and then what the
 # module holds.
 #
-#   cmake -DSIM=zmod4710-sim -DPROGRAM=drive_channel -DSTATE=FILE -P drive_channel_program_test.cmake
+#   cmake -DSIM=zmod4710-sim -DPROGRAM=drive_channel -DSTATE=FILE [-DEMULATOR=wine]
+#         -P drive_channel_program_test.cmake
+#
+# EMULATOR, when given, runs each program (Windows programs under wine).
 
 set(ENV{ZMOD4710_SIM_STATE} "${STATE}")
 file(REMOVE "${STATE}")
 
-# Runs the command in ARGN; it must exit with status and print what pattern matches.
+# Runs the command in ARGN; it must exit with status and print what pattern
+# matches, its lines ended as on any system.
 function(expect status pattern)
-    execute_process(COMMAND ${ARGN} RESULT_VARIABLE got OUTPUT_VARIABLE output
+    execute_process(COMMAND ${EMULATOR} ${ARGN} RESULT_VARIABLE got OUTPUT_VARIABLE output
                     ERROR_VARIABLE errors)
+    string(REPLACE "\r\n" "\n" output "${output}")
     if(NOT got STREQUAL status OR NOT output MATCHES "${pattern}")
         message(FATAL_ERROR "${ARGN} exited with ${got} (not ${status}) and printed:\n"
                             "${output}${errors}\nwhich should match: ${pattern}")
