@@ -3,10 +3,11 @@
 # zmod4710-sim-VERSION-windows-x64.zip (or -x86), one folder of that name with
 # bin/ (the DLL and the programs, stripped), include/, lib/ (zmod4710.lib for
 # MSVC's linker, zmod4710.dll.a for MinGW's, and a CMake package that gives
-# each its own), examples/, the manual pages as HTML in doc/, the state file's
-# schema in share/zmod4710-sim/, and README.txt.
+# each its own), examples/, the Python module in python/, the manual pages as
+# HTML in doc/, the state file's schema in share/zmod4710-sim/, and README.txt.
 install(FILES $<TARGET_LINKER_FILE_DIR:zmod4710>/zmod4710.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES examples/CMakeLists.txt examples/drive_channel.h examples/drive_channel.c
+              examples/ao_power_on_test.c examples/drive_channel.py examples/test_drive_channel.py
               examples/main.c examples/drive_channel_cases.h examples/drive_channel_test.c
               examples/drive_channel_test.cpp examples/drive_channel_program_test.cmake
         DESTINATION examples)

@@ -3,11 +3,13 @@
 # library, the headers, the CMake and pkg-config files, the manual pages and
 # what Debian asks of a package, depends on what they load, whose programs,
 # unpacked, find the library in the package's own library folder, and which
-# Debian's checker, lintian, accepts where the machine has it.
+# Debian's checker, lintian, accepts where the machine has it. Its Python
+# module lies where Debian's python3 looks, and the example's pytest test passes
+# on it, unpacked.
 #
-#   check-debian-package.sh BUILD_DIR WORK_DIR LIBDIR
+#   check-debian-package.sh BUILD_DIR WORK_DIR LIBDIR SOURCE_DIR
 set -eu
-build=$1 work=$2 libdir=$3
+build=$1 work=$2 libdir=$3 source=$4
 rm -rf "$work"
 mkdir -p "$work"
 (cd "$build" && cpack -G DEB -B "$work" > "$work/cpack.log")
@@ -22,6 +24,7 @@ cat > "$work/expected" <<FILES
 ./usr/bin/zmod4710-sim
 ./usr/include/zmod4710.h
 ./usr/include/zmod4710_sim.h
+./usr/lib/python3/dist-packages/zmod4710_sim.py
 ./usr/$libdir/cmake/zmod4710/zmod4710-targets-CONFIG.cmake
 ./usr/$libdir/cmake/zmod4710/zmod4710-targets.cmake
 ./usr/$libdir/cmake/zmod4710/zmod4710Config.cmake
@@ -47,7 +50,7 @@ fi
 
 depends=$(dpkg-deb -f "$package" Depends)
 case $depends in
-*libc6*libstdc++6*) ;;
+*python3:any*libc6*libstdc++6* | *libc6*libstdc++6*python3:any*) ;;
 *)
     echo "Depends is not computed from what the programs load: $depends" >&2
     exit 1
@@ -71,6 +74,21 @@ case $loaded in
     exit 1
     ;;
 esac
+# The Python module, where Debian's python3 finds it without PYTHONPATH once the
+# package is installed; unpacked here, it is named, and finds the package's own
+# library from where it lies.
+python=/usr/bin/python3 # Debian's, which python3-pytest installs for
+"$python" -c 'import sys; sys.exit("/usr/lib/python3/dist-packages" not in sys.path)' ||
+    { echo "Debian's python3 does not look in /usr/lib/python3/dist-packages" >&2; exit 1; }
+env -u LD_LIBRARY_PATH -u ZMOD4710_LIBRARY PYTHONDONTWRITEBYTECODE=1 \
+    PYTHONPATH="$work/root/usr/lib/python3/dist-packages:$source/examples" \
+    "$python" -m pytest -q -p no:cacheprovider "$source/examples/test_drive_channel.py" \
+    > "$work/pytest.log" 2>&1 || { cat "$work/pytest.log" >&2; exit 1; }
+env -u LD_LIBRARY_PATH PYTHONPATH="$work/root/usr/lib/python3/dist-packages" \
+    "$python" -c 'import zmod4710_sim; print(zmod4710_sim.library._name)' > "$work/python-library.txt"
+[ "$(cat "$work/python-library.txt")" = "$work/root/usr/$libdir/libzmod4710.so" ] ||
+    { echo "the Python module loads $(cat "$work/python-library.txt")" >&2; exit 1; }
+
 # ldconfig is run by a trigger, and no maintainer script is left to run at removal.
 control=$work/control
 dpkg-deb -e "$package" "$control"
@@ -91,4 +109,5 @@ if command -v lintian > /dev/null; then
 else
     checked="lintian not installed: not checked"
 fi
-echo "$(basename "$package"): $(wc -l < "$work/files") files, Depends: $depends; $checked"
+echo "$(basename "$package"): $(wc -l < "$work/files") files, Depends: $depends; $checked;" \
+    "$(tail -n 1 "$work/pytest.log")"

@@ -7,8 +7,9 @@
 # MSVC 9 compiles it and linked with lld-link against lib/zmod4710.lib, by hand
 # and through find_package in a CMake project set up as MSVC's; and examples/
 # built with MinGW through the same CMake package. "run", after it: those
-# programs run under wine, and the ZIP's own zmod4710-sim.exe shows what they
-# did; where RUN_UNDER_WINE skips (77), so does this.
+# programs run under wine, the ZIP's own zmod4710-sim.exe shows what they did,
+# and ctest runs the example's tests under wine; where RUN_UNDER_WINE skips
+# (77), so does this.
 #
 #   check-windows-kit.sh files|run BUILD_DIR SOURCE_DIR WORK_DIR x64|x86 RUN_UNDER_WINE MINGW_CC
 set -eu
@@ -45,15 +46,17 @@ run_windows() {
 if [ "$step" = run ]; then
     name=$(basename "$(ls "$work"/package/zmod4710-sim-*-windows-"$architecture".zip)" .zip)
     kit="$work/unpacked here/$name"
-    # Each beside the ZIP's DLL.
+    # Each beside the ZIP's DLL: copied by hand for the programs built by hand
+    # and with the test's own project, by examples/' build for its own.
     for program in by-hand/program.exe with-cmake/program.exe example/drive_channel.exe; do
-        cp "$kit/bin/zmod4710.dll" "$(dirname "$work/$program")"
+        case $program in
+        example/*) ;;
+        *) cp "$kit/bin/zmod4710.dll" "$(dirname "$work/$program")" ;;
+        esac
         run_windows "$work/$program"
     done
     printed=$(tr -d '\r' < "$work/run.txt")
     [ "$printed" = "slot 0 channel 0: 12 mA, gain 32632, offset 13" ] || fail "the example printed: $printed"
-    # The example's test, in plain C on the control interface.
-    run_windows "$work/example/drive_channel_test.exe"
     run_windows "$kit/bin/zmod4710-sim.exe" show --json
     shown=$(tr -d ' \r\n' < "$work/run.txt")
     for channel in '"channel":0,"range":4,"output":12.0' '"channel":2,"range":4,"output":16.0' \
@@ -63,7 +66,13 @@ if [ "$step" = run ]; then
         *) fail "the module does not hold $channel: $shown" ;;
         esac
     done
-    echo "$name.zip: MSVC-built programs, the example and its test run from it"
+    # The example's tests, with ctest, each program under wine: the C test on
+    # the control interface, drive_channel and ao_power_on as processes.
+    ctest --test-dir "$work/example" --output-on-failure > "$work/example-tests.log" 2>&1 ||
+        fail "the example's tests failed: $(cat "$work/example-tests.log")"
+    grep -q "100% tests passed, 0 tests failed out of 3" "$work/example-tests.log" ||
+        fail "the example's tests: $(cat "$work/example-tests.log")"
+    echo "$name.zip: MSVC-built programs, the example and its tests run from it"
     exit 0
 fi
 
@@ -89,15 +98,19 @@ sort > "$work/expected" <<FILES
 ./$name/doc/zmod4710.3.html
 ./$name/doc/zmod4710_sim.3.html
 ./$name/examples/CMakeLists.txt
+./$name/examples/ao_power_on_test.c
 ./$name/examples/drive_channel.c
 ./$name/examples/drive_channel.h
+./$name/examples/drive_channel.py
 ./$name/examples/drive_channel_cases.h
 ./$name/examples/drive_channel_program_test.cmake
 ./$name/examples/drive_channel_test.c
 ./$name/examples/drive_channel_test.cpp
 ./$name/examples/main.c
+./$name/examples/test_drive_channel.py
 ./$name/include/zmod4710.h
 ./$name/include/zmod4710_sim.h
+./$name/python/zmod4710_sim.py
 ./$name/lib/cmake/zmod4710/zmod4710-targets-relwithdebinfo.cmake
 ./$name/lib/cmake/zmod4710/zmod4710-targets.cmake
 ./$name/share/zmod4710-sim/backplane.schema.json
@@ -118,7 +131,7 @@ cmp -s "$work/files" "$work/expected" || {
     awk '/\[ *[0-9]+\]/ { print $NF }' | sort > "$work/exports"
 sed -n 's/.*ZMOD4710_CALL \(zmod4710_[A-Za-z_]*\)(.*/\1/p' "$kit/include/zmod4710.h" \
     "$kit/include/zmod4710_sim.h" | sort > "$work/declared"
-[ "$(wc -l < "$work/declared")" -eq 24 ] || fail "the headers declare: $(cat "$work/declared")"
+[ "$(wc -l < "$work/declared")" -eq 29 ] || fail "the headers declare: $(cat "$work/declared")"
 cmp -s "$work/exports" "$work/declared" || fail "zmod4710.dll exports: $(cat "$work/exports")"
 for binary in "$kit"/bin/*; do
     imports=$("$objdump" -p "$binary" | awk '/DLL Name:/ { print $3 }')
@@ -150,10 +163,12 @@ grep -q 'zmod4710\.lib' "$work/with-cmake/build.ninja" || fail "the CMake projec
 # examples/ with MinGW, through the ZIP's CMake package.
 cmake -S "$kit/examples" -B "$work/example" -G Ninja -DCMAKE_SYSTEM_NAME=Windows \
     -DCMAKE_C_COMPILER="$mingw_cc" -DCMAKE_PREFIX_PATH="$kit" -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
-    > "$work/example.log"
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$run" > "$work/example.log"
 cmake --build "$work/example" >> "$work/example.log"
-for program in with-cmake/program.exe example/drive_channel.exe example/drive_channel_test.exe; do
+for program in with-cmake/program.exe example/drive_channel.exe example/drive_channel_test.exe \
+    example/ao_power_on_test.exe; do
     check_machine "$work/$program"
 done
+[ -f "$work/example/zmod4710.dll" ] || fail "examples/ did not put the DLL beside its programs"
 
 echo "$name.zip: $(wc -l < "$work/files") files, each made for $architecture; MSVC-built programs and the example built from it"
