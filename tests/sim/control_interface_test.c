@@ -164,6 +164,7 @@ static int pull_out_at_the_third_call(const zmod4710_sim_call *call, void *conte
 static void runs_the_tests_code_on_each_call(void) {
     struct callback_log log = {0, 0, "", 0.0f};
     zmod4710_sim_call call;
+    char text[80];
     short firmware = 0;
 
     EXPECT(zmod4710_sim_on_call(pull_out_at_the_third_call, &log), ZMOD4710_SIM_OK);
@@ -183,6 +184,8 @@ static void runs_the_tests_code_on_each_call(void) {
     EXPECT(call.result == ZMOD4710_SIM_OK && call.answered_by_callback == 0, 1);
     EXPECT(zmod4710_sim_call_at(4, &call), ZMOD4710_SIM_OK);
     EXPECT(call.result == 42 && call.answered_by_callback == 1, 1);
+    EXPECT(zmod4710_sim_call_text(4, text, (int)sizeof text), ZMOD4710_SIM_OK);
+    EXPECT_TEXT(text, "zmod4710_GetFirmwareVersion(2) = 42 (answered by the callback)");
     EXPECT(zmod4710_sim_on_call(NULL, NULL), ZMOD4710_SIM_OK);
     EXPECT(zmod4710_GetFirmwareVersion(2, &firmware), ZMOD4710_SIM_OK);
     EXPECT(log.calls, 4);
