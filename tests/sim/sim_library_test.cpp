@@ -318,14 +318,12 @@ TEST_F(SimulatedLibrary, AFileAndMemoryAnswerAlikeAndTheCommandLineSeesTheFile) 
     EXPECT_EQ(zmod4710_Init(3), 0);
 }
 
-TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
-    const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
-    ASSERT_EQ(zmod4710_sim_reset(), 0);
-    ASSERT_EQ(zmod4710_Init(0), 0);
+// Writes to slot 0 from as many threads at once, each on a channel of its own.
+void write_from_threads(int count, int writes) {
     std::vector<std::thread> threads;
-    for (int channel = 0; channel < 4; ++channel) {
-        threads.emplace_back([channel] {
-            for (int write = 0; write < 500; ++write) {
+    for (int channel = 0; channel < count; ++channel) {
+        threads.emplace_back([channel, writes] {
+            for (int write = 0; write < writes; ++write) {
                 zmod4710_WriteAO(0, channel, 0, 1.0f);
             }
         });
@@ -333,6 +331,13 @@ TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
     for (std::thread &thread : threads) {
         thread.join();
     }
+}
+
+TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
+    const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
+    ASSERT_EQ(zmod4710_sim_reset(), 0);
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    write_from_threads(4, 500);
     int per_channel[4] = {};
     for (int index = 1; index < zmod4710_sim_call_count(); ++index) {
         zmod4710_sim_call call{};
@@ -361,17 +366,7 @@ TEST_F(SimulatedLibrary, ThreadsCallingBackMayPullTheModuleOut) {
                   },
                   &called),
               0);
-    std::vector<std::thread> threads;
-    for (int channel = 0; channel < 3; ++channel) {
-        threads.emplace_back([channel] {
-            for (int write = 0; write < 40; ++write) {
-                zmod4710_WriteAO(0, channel, 0, 1.0f);
-            }
-        });
-    }
-    for (std::thread &thread : threads) {
-        thread.join();
-    }
+    write_from_threads(3, 40);
     ASSERT_EQ(zmod4710_sim_on_call(nullptr, nullptr), 0);
     EXPECT_EQ(called, 120);
     ASSERT_EQ(zmod4710_sim_call_count(), 120);
