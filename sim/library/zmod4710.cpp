@@ -172,15 +172,20 @@ int module_answer(const Backplane &backplane, const CallRecord &record) {
                : kOk;
 }
 
+// The call gets the result of a refusal that answers it, if one does.
+void take(const RefusalAnswer &answer, CallRecord &record) {
+    if (answer.result != kOk) {
+        record.result = answer.result;
+        record.refused_on_request = true;
+    }
+}
+
 // Counts the call in the refusals pending in backplane: the call gets the
 // result of one that answers it. Whether backplane changed.
 bool answer_by_refusal(Backplane &backplane, CallRecord &record) {
     const RefusalAnswer answer =
         answer_by_refusals(backplane, record.call, record.slot, record.channel);
-    if (answer.result != kOk) {
-        record.result = answer.result;
-        record.refused_on_request = true;
-    }
+    take(answer, record);
     return answer.changed;
 }
 
@@ -192,10 +197,7 @@ bool refused_on_request(const BackplaneStore &store, const Backplane &backplane,
     const RefusalAnswer answer =
         refusals_answer(backplane, record.call, record.slot, record.channel);
     if (!answer.changed) {
-        if (answer.result != kOk) {
-            record.result = answer.result;
-            record.refused_on_request = true;
-        }
+        take(answer, record);
         return record.refused_on_request;
     }
     store.update([&](Backplane &now) { return answer_by_refusal(now, record); }, &held);
