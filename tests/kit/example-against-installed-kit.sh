@@ -4,7 +4,8 @@
 # pkg-config, each program run against a simulated module of its own and
 # checked by what `zmod4710-sim show --json` shows afterwards; and the
 # example's own tests, in plain C and with GoogleTest, on the control interface,
-# and ao_power_on run as a process by a test.
+# and ao_power_on run as a process by a test; and the Python module's pytest
+# example from the prefix.
 #
 #   example-against-installed-kit.sh BUILD_DIR SOURCE_DIR WORK_DIR
 set -eu
@@ -63,6 +64,16 @@ grep -q "100% tests passed, 0 tests failed out of 4" "$work/tests.log" || {
     exit 1
 }
 
+# The Python module from the prefix's lib/python3/dist-packages, which finds
+# the library in the prefix's own library folder.
+env -u LD_LIBRARY_PATH -u ZMOD4710_LIBRARY PYTHONDONTWRITEBYTECODE=1 \
+    PYTHONPATH="$kit/lib/python3/dist-packages:$source/examples" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider "$source/examples/test_drive_channel.py" \
+    > "$work/pytest.log" 2>&1 || {
+    cat "$work/pytest.log" >&2
+    exit 1
+}
+
 PKG_CONFIG_PATH=$libdir/pkgconfig
 export PKG_CONFIG_PATH
 # shellcheck disable=SC2046 # the flags are words
@@ -71,4 +82,4 @@ cc -Wall -Wextra -Werror -o "$work/with-pkg-config" "$source/examples/main.c" \
     -Wl,-rpath,"$(pkg-config --variable=libdir zmod4710)"
 check_example "$work/with-pkg-config"
 echo "the example builds with find_package and with pkg-config against the moved kit, and runs;" \
-    "its tests pass"
+    "its tests pass, and the Python one: $(tail -n 1 "$work/pytest.log")"
