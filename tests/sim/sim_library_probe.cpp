@@ -21,6 +21,11 @@
 //                                          (after a state problem, the calls
 //                                          that follow may find no module or
 //                                          no call kept), 2 for any other answer
+//   sim_library_probe unallocated COUNT  in memory, COUNT writes with a callback
+//                                          set and COUNT without, once every
+//                                          allocation fails (under
+//                                          failing_calls.cpp); the exit status
+//                                          is the number that failed, at most 100
 //   sim_library_probe hammer SLOT CHANNEL SECONDS
 //                                          Init(SLOT), says "hammering", then
 //                                          writes to CHANNEL without pause for
@@ -125,6 +130,34 @@ int call_every_function() {
     return worst;
 }
 
+int let_go_on(const zmod4710_sim_call *, void *) {
+    return 0;
+}
+
+int write_unallocated(int count) {
+    const auto writes = [count] {
+        int failures = 0;
+        for (int write = 0; write < count; ++write) {
+            failures += zmod4710_WriteAO(0, write % 8, 1, write_value(write)) != 0 ? 1 : 0;
+        }
+        return failures;
+    };
+    if (zmod4710_sim_use_memory() != 0 || zmod4710_Init(0) != 0) {
+        return 100;
+    }
+    // What is kept from call to call (the history's ring) is set aside first.
+    writes();
+    zmod4710_sim_on_call(let_go_on, nullptr);
+    writes();
+#ifndef _WIN32
+    ::setenv("ZMOD4710_TEST_FAIL", "malloc", 1);
+#endif
+    int failures = writes();
+    zmod4710_sim_on_call(nullptr, nullptr);
+    failures += writes();
+    return failures < 100 ? failures : 100;
+}
+
 int hammer(int slot, int channel, int seconds) {
     int failures = zmod4710_Init(slot) != 0 ? 1 : 0;
     std::printf("hammering\n");
@@ -172,6 +205,9 @@ int main(int argc, char **argv) {
         if (slot >= 0 && channel >= 0 && count >= 0 && first >= 0) {
             return write_channel(slot, channel, count, first);
         }
+    }
+    if (command == "unallocated" && argc == 3 && number(argv[2]) >= 0) {
+        return write_unallocated(number(argv[2]));
     }
     if (command == "hammer" && argc == 5) {
         const int slot = number(argv[2]);

@@ -268,6 +268,9 @@ TEST_F(StateDurability, AFailingSystemCallOrAllocationFailsTheWriteAndLeavesTheO
         EXPECT_TRUE(read_text_file(state_path) == before) << "after " << after;
         EXPECT_EQ(names_here(), (std::set<std::string>{"backplane.json", "backplane.json.lock"}));
     }
+    // A write in memory needs none, with a callback set or without.
+    const ProcessResult unallocated = run_failing({kProbe, "unallocated", "1000"}, "none");
+    EXPECT_EQ(unallocated.exit_status, 0) << unallocated.errors;
     const ScopedEnvironment in_main("ZMOD4710_TEST_ARM", "malloc");
     for (int after = 0; after < (1 << 20); after = std::max(1, 2 * after)) {
         const ProcessResult result =
