@@ -310,15 +310,15 @@ def calls_dropped():
     return library.zmod4710_sim_calls_dropped()
 
 
-_callback_set = None  # kept, so that it lives as long as the library may call it
+# Every callback given, kept: another thread may still be running one that was
+# replaced.
+_callbacks_kept = []
 
 
 def on_call(function):
     """Calls function(ModuleCall) before each module call is answered; it returns
     0 or None to let the call go on, or the result to answer with instead. An
     exception in it is printed, and the call goes on. None removes it."""
-    global _callback_set
-
     def called(call, _context):
         try:
             return function(call.contents.made()) or OK
@@ -327,5 +327,5 @@ def on_call(function):
             return OK
 
     callback = _CALLBACK() if function is None else _CALLBACK(called)
+    _callbacks_kept.append(callback)
     _done("on_call", library.zmod4710_sim_on_call(callback, None))
-    _callback_set = callback
