@@ -351,7 +351,7 @@ TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
 }
 
 // The test's callback, called from three threads that write on a file at once,
-// pulls the module out at the 60th call: no call answers after that.
+// pulls the module out at the 60th call: no call answers once it is out.
 TEST_F(SimulatedLibrary, ThreadsCallingBackMayPullTheModuleOut) {
     arrange(factory_backplane());
     ASSERT_EQ(zmod4710_Init(0), 0);
@@ -378,8 +378,10 @@ TEST_F(SimulatedLibrary, ThreadsCallingBackMayPullTheModuleOut) {
         // Answered while every call before it was, else refused.
         EXPECT_EQ(call.result, answered == index + 1 ? 0 : ZMOD4710_SIM_NO_MODULE) << index;
     }
+    // The other two threads may each have a call answered while the 60th's
+    // callback takes the module out.
     EXPECT_GT(answered, 0);
-    EXPECT_LT(answered, 60);
+    EXPECT_LE(answered, 62);
     EXPECT_FALSE(backplane().slots[0].has_value());
 }
 
