@@ -378,10 +378,10 @@ TEST_F(SimulatedLibrary, ThreadsCallingBackMayPullTheModuleOut) {
         // Answered while every call before it was, else refused.
         EXPECT_EQ(call.result, answered == index + 1 ? 0 : ZMOD4710_SIM_NO_MODULE) << index;
     }
-    // The other two threads may each have a call answered while the 60th's
-    // callback takes the module out.
+    // Calls answered before the 60th's callback began, and any the other
+    // threads had answered while it took the module out; none after that.
     EXPECT_GT(answered, 0);
-    EXPECT_LE(answered, 62);
+    EXPECT_LT(answered, 120);
     EXPECT_FALSE(backplane().slots[0].has_value());
 }
 
