@@ -76,15 +76,17 @@ std::filesystem::path state_path_if_any() {
     }
 }
 
-// "PID zmod4710_Call(arguments) = result", what it gave back, and a mark for an
-// answer asked for, appended whole to file, under the rules of the state file.
+// "TIME PID zmod4710_Call(arguments) = result", what it gave back, and a mark
+// for an answer asked for, appended whole to file, under the rules of the state
+// file.
 void trace(const std::string &file, const CallRecord &record) noexcept {
     if (file.empty()) {
         return;
     }
     try {
         append_to_trace(file, state_path_if_any(),
-                        std::to_string(platform::process_id()) + " " + call_text(record) + "\n");
+                        utc_time_now() + " " + std::to_string(platform::process_id()) + " " +
+                            call_text(record) + "\n");
     } catch (const std::bad_alloc &) {
         report_trace_problem("out of memory");
     } catch (const std::exception &error) {
@@ -99,8 +101,9 @@ thread_local bool in_callback = false;
 // What the test's callback answers to the call (0: let it go on), called with
 // no lock of the library's held, so that it may use the control functions.
 int callback_answer(const CallRecord &record) {
-    const OnCall set = in_callback ? OnCall() : on_call();
-    if (set.callback == nullptr) {
+    // Whether one is set is asked first: a call with none need not look further.
+    const OnCall set = on_call();
+    if (set.callback == nullptr || in_callback) {
         return kOk;
     }
     zmod4710_sim_call call = as_call(record);

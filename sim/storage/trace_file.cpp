@@ -3,6 +3,9 @@
 #include "locate.hpp"
 #include "storage.hpp"
 
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <optional>
 
 namespace zmod4710_sim {
@@ -121,6 +124,25 @@ void append_to_trace(const std::filesystem::path &path, const std::filesystem::p
         refuse(what);
     }
     append_whole(file, line, place.path);
+}
+
+std::string utc_time_now() {
+    using namespace std::chrono;
+    // The system clock counts from 1970-01-01 UTC, as time_t does.
+    const system_clock::duration since_epoch = system_clock::now().time_since_epoch();
+    const seconds whole = duration_cast<seconds>(since_epoch);
+    const auto time = static_cast<std::time_t>(whole.count());
+    const long long fraction = duration_cast<microseconds>(since_epoch - whole).count();
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &time);
+#else
+    gmtime_r(&time, &utc);
+#endif
+    char text[80];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", utc.tm_year + 1900,
+                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, fraction);
+    return text;
 }
 
 } // namespace zmod4710_sim

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace zmod4710_sim {
@@ -18,5 +19,9 @@ namespace zmod4710_sim {
 // and the reason.
 void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
                      std::string_view line);
+
+// The time now in UTC, to the microsecond, as a trace line begins with it:
+// "2026-12-09T15:04:05.123456Z", so that the traces of programs merge by time.
+std::string utc_time_now();
 
 } // namespace zmod4710_sim

@@ -4,6 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <ctime>
+#include <iomanip>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -104,17 +106,38 @@ TEST_F(ProgramsTogether, ARefusalOnRequestIsUsedAsOftenAsAskedWhoeverCalls) {
               "  zmod4710_Init, any slot: result -4, every call until cleared\n");
 }
 
-// The lines of a trace by the program that wrote them, the process number
-// taken off each.
-std::map<std::string, std::vector<std::string>> traced_calls(const std::string &trace) {
+// UTC now, to the second, as a trace line's time begins.
+std::string utc_second_now() {
+    const std::time_t now = std::time(nullptr);
+    std::ostringstream text;
+    text << std::put_time(std::gmtime(&now), "%Y-%m-%dT%H:%M:%S");
+    return text.str();
+}
+
+// The lines of a trace by the program that wrote them, the time and the
+// process number taken off each. Each line's time is UTC's, from started on
+// (whatever TZ says), and never goes back within a program.
+std::map<std::string, std::vector<std::string>> traced_calls(const std::string &trace,
+                                                             const std::string &started) {
+    const std::regex traced(
+        R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z) (\d+) (zmod4710_\w+\([-\d., ]*\) = -?\d+.*))");
+    const std::string ended = utc_second_now();
     std::map<std::string, std::vector<std::string>> calls;
+    std::map<std::string, std::string> last_time;
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
-        const std::size_t blank = line.find(' ');
-        EXPECT_TRUE(
-            std::regex_match(line, std::regex(R"(\d+ zmod4710_\w+\([-\d., ]*\) = -?\d+.*)")))
-            << line;
-        calls[line.substr(0, blank)].push_back(line.substr(blank + 1));
+        std::smatch parts;
+        if (!std::regex_match(line, parts, traced)) {
+            ADD_FAILURE() << "not a trace line: " << line;
+            continue;
+        }
+        const std::string time = parts[1];
+        const std::string process = parts[2];
+        const std::string second = time.substr(0, started.size());
+        EXPECT_TRUE(second >= started && second <= ended && time >= last_time[process])
+            << line << " (from " << started << " to " << ended << ")";
+        last_time[process] = time;
+        calls[process].push_back(parts[3]);
     }
     return calls;
 }
@@ -123,6 +146,8 @@ std::map<std::string, std::vector<std::string>> traced_calls(const std::string &
 // mark for a refusal asked for; programs at once share one file line by line.
 TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
     const std::filesystem::path trace = directory.path() / "trace.txt";
+    const ScopedEnvironment far_west("TZ", "HST10");
+    const std::string started = utc_second_now();
     {
         const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
         sim({"calibrate", "0", "1", "2", "--gain", "500", "--offset", "-12"});
@@ -131,7 +156,7 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
         EXPECT_EQ(run_program({kProbe, "write", "0", "1", "1"}, "").exit_status, 1);
     }
     std::vector<std::vector<std::string>> programs;
-    for (const auto &[process, calls] : traced_calls(read_text_file(trace))) {
+    for (const auto &[process, calls] : traced_calls(read_text_file(trace), started)) {
         programs.push_back(calls);
     }
     ASSERT_EQ(programs.size(), 2u);
@@ -179,7 +204,7 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
                                      named.string() + reason + "\n");
     }
     EXPECT_EQ(channel_shown(0, 0)["output"].get<float>(), 0.003f);
-    const auto calls = traced_calls(read_text_file(trace));
+    const auto calls = traced_calls(read_text_file(trace), started);
     ASSERT_EQ(calls.size(), 4u);
     for (const auto &[process, lines] : calls) {
         ASSERT_EQ(lines.size(), 41u) << process;

@@ -119,7 +119,7 @@ typedef int(ZMOD4710_SIM_CALLBACK *zmod4710_sim_callback)(const zmod4710_sim_cal
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_on_call(zmod4710_sim_callback callback, void *context);
 
 /* The calls this process made, oldest first: how many are kept, one of them,
- * one as the trace tells it (without the process number and the line end). */
+ * one as the trace tells it (without the time, the process number and the line end). */
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_count(void);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_at(int index, zmod4710_sim_call *call);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_call_text(int index, char *text, int size);
