@@ -215,27 +215,6 @@ static void finds_calls_and_tells_them_all(void) {
     EXPECT_TEXT(text, "");
 }
 
-/* A state file beside the test, and back to memory. */
-static void goes_back_to_a_state_file(void) {
-    const char *const path = "control_interface_state.json";
-    short range = 0;
-    float value = 0.0f;
-
-    remove(path);
-    EXPECT(zmod4710_sim_use_state(path), ZMOD4710_SIM_OK);
-    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
-    EXPECT(zmod4710_WriteAO(0, 3, 1, 6.0f), ZMOD4710_SIM_OK);
-    EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
-    EXPECT(zmod4710_sim_output(0, 3, &range, &value), ZMOD4710_SIM_OK);
-    EXPECT(value == 0.0f, 1);
-    EXPECT(zmod4710_sim_use_state(path), ZMOD4710_SIM_OK);
-    EXPECT(zmod4710_WriteAO(0, 3, 1, 7.0f), ZMOD4710_SIM_NO_MODULE); /* Init again */
-    EXPECT(zmod4710_sim_output(0, 3, &range, &value), ZMOD4710_SIM_OK);
-    EXPECT(range == 1 && value == 6.0f, 1);
-    EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
-    EXPECT(remove(path), 0);
-}
-
 static void keeps_the_calls_made(void) {
     zmod4710_sim_call call;
     char text[64];
@@ -318,7 +297,6 @@ int main(void) {
     fails_the_third_write_of_a_ramp();
     runs_the_tests_code_on_each_call();
     finds_calls_and_tells_them_all();
-    goes_back_to_a_state_file();
     if (failures == 0)
         printf("the control interface answers as it should\n");
     return failures;

@@ -396,12 +396,16 @@ TEST_F(SimulatedLibrary, UseStateAndUseMemoryHoldUntilTheNextOfThem) {
     {
         const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
         EXPECT_EQ(zmod4710_sim_insert(4, "ZM-4704", 5), 0);
+        EXPECT_EQ(zmod4710_Init(4), 0);
     }
     EXPECT_TRUE(slot_held(other, 4));
     EXPECT_FALSE(std::filesystem::exists(state_path));
     EXPECT_EQ(zmod4710_sim_use_memory(), 0);
     EXPECT_EQ(zmod4710_sim_insert(5, "ZM-4704", 5), 0);
     EXPECT_FALSE(slot_held(other, 5));
+    // Back on the file, its Init is to be made again, as on any backplane switched to.
+    EXPECT_EQ(zmod4710_sim_use_state(other.string().c_str()), 0);
+    EXPECT_EQ(zmod4710_WriteAO(4, 0, 0, 1.0f), ZMOD4710_SIM_NO_MODULE);
     EXPECT_EQ(zmod4710_sim_use_state(nullptr), 0);
     EXPECT_EQ(zmod4710_sim_insert(6, "ZM-4704", 5), 0);
     EXPECT_TRUE(slot_held(state_path, 6));
