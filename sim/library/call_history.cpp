@@ -67,7 +67,8 @@ CallRecord call_made(Call call, int slot, int channel, short range) {
                       CallRecord::Given::nothing,
                       0,
                       0,
-                      0};
+                      0,
+                      0.0};
 }
 
 std::string call_text(const CallRecord &record) {
@@ -88,6 +89,7 @@ zmod4710_sim_call as_call(const CallRecord &record) {
     call.result = record.result;
     call.refused_on_request = record.refused_on_request ? 1 : 0;
     call.answered_by_callback = record.answered_by_callback ? 1 : 0;
+    call.time = record.time;
     return call;
 }
 

@@ -30,6 +30,7 @@ struct CallRecord {
     unsigned short gain;
     short offset;
     short version;
+    double time; // when it was answered, on call_clock
 };
 
 // A call as it is made, before it is answered.

@@ -9,6 +9,7 @@
 #include "zmod4710_sim.h"
 
 #include "backplane.hpp"
+#include "call_clock.hpp"
 #include "call_history.hpp"
 #include "library_state.hpp"
 #include "one_line.hpp"
@@ -99,7 +100,8 @@ void trace(const std::string &file, const CallRecord &record) noexcept {
 thread_local bool in_callback = false;
 
 // What the test's callback answers to the call (0: let it go on), called with
-// no lock of the library's held, so that it may use the control functions.
+// no lock of the library's held, so that it may use the control functions. It
+// sees the call at the time it is called; the history keeps when it was answered.
 int callback_answer(const CallRecord &record) {
     // Whether one is set is asked first: a call with none need not look further.
     const OnCall set = on_call();
@@ -107,6 +109,10 @@ int callback_answer(const CallRecord &record) {
         return kOk;
     }
     zmod4710_sim_call call = as_call(record);
+    {
+        const ProcessLock held = hold_process();
+        call.time = call_clock().now();
+    }
     call.result = kOk;
     in_callback = true;
     const int answer = set.callback(&call, set.context);
@@ -117,7 +123,8 @@ int callback_answer(const CallRecord &record) {
 // Answers a call: operation fills in record, with the process's lock held,
 // which it may let go while it waits; any failure is the state's problem. The
 // test's callback may answer first instead. The call is then kept in the
-// history and traced.
+// history and traced. Its time is taken under the same lock as it is kept, so
+// that the history's times never go back.
 template <class Operation> int answered(CallRecord record, const Operation &operation) noexcept {
     std::string traced_to;
     const int answer = guarded([&] { return callback_answer(record); });
@@ -125,6 +132,7 @@ template <class Operation> int answered(CallRecord record, const Operation &oper
         ProcessLock held = hold_process();
         std::exception_ptr failure;
         try {
+            record.time = call_clock().now();
             traced_to = trace_named();
             if (answer != kOk) {
                 record.result = answer;

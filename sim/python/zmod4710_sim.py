@@ -57,6 +57,7 @@ class ModuleCall:
     result: int  # what it returned (0, not known yet, in a callback)
     refused_on_request: bool
     answered_by_callback: bool
+    time: float  # seconds from the library's load, when it was answered
 
 
 class _Call(ctypes.Structure):
@@ -70,12 +71,13 @@ class _Call(ctypes.Structure):
         ("result", ctypes.c_int),
         ("refused_on_request", ctypes.c_int),
         ("answered_by_callback", ctypes.c_int),
+        ("time", ctypes.c_double),
     ]
 
     def made(self):
         return ModuleCall(self.name.decode(), self.slot, self.channel, self.range, self.mode,
                           self.value, self.result, bool(self.refused_on_request),
-                          bool(self.answered_by_callback))
+                          bool(self.answered_by_callback), self.time)
 
 
 _CALLBACK = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_Call), ctypes.c_void_p)

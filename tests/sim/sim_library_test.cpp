@@ -333,21 +333,35 @@ void write_from_threads(int count, int writes) {
     }
 }
 
-TEST_F(SimulatedLibrary, KeepsTheCallsOfEveryThread) {
+// Each call is kept, and timed on a clock that never goes back, which keeps
+// up with the steady clock across a pause.
+TEST_F(SimulatedLibrary, KeepsAndTimesTheCallsOfEveryThread) {
     const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
     ASSERT_EQ(zmod4710_sim_reset(), 0);
     ASSERT_EQ(zmod4710_Init(0), 0);
+    const auto started = std::chrono::steady_clock::now();
     write_from_threads(4, 500);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(zmod4710_WriteAO(0, 0, 0, 2.0f), 0);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
     int per_channel[4] = {};
+    zmod4710_sim_call first{};
+    zmod4710_sim_call call{};
+    ASSERT_EQ(zmod4710_sim_call_at(1, &first), 0); // the first write
+    double before = 0;
     for (int index = 1; index < zmod4710_sim_call_count(); ++index) {
-        zmod4710_sim_call call{};
         ASSERT_EQ(zmod4710_sim_call_at(index, &call), 0);
         ++per_channel[call.channel];
+        EXPECT_GE(call.time, before) << index;
+        before = call.time;
     }
-    EXPECT_EQ(zmod4710_sim_call_count(), 2001);
-    for (int channel = 0; channel < 4; ++channel) {
+    EXPECT_EQ(zmod4710_sim_call_count(), 2002);
+    EXPECT_EQ(per_channel[0], 501);
+    for (int channel = 1; channel < 4; ++channel) {
         EXPECT_EQ(per_channel[channel], 500) << channel;
     }
+    EXPECT_GE(call.time - first.time, 0.05);
+    EXPECT_LE(call.time - first.time, took.count());
 }
 
 // The test's callback, called from three threads that write on a file at once,

@@ -99,6 +99,7 @@ typedef struct zmod4710_sim_call {
     int result;               /* what the call returned */
     int refused_on_request;   /* 1 when a refusal asked for answered it */
     int answered_by_callback; /* 1 when the callback of zmod4710_sim_on_call did */
+    double time;              /* seconds from the library's load, on a clock that never goes back */
 } zmod4710_sim_call;
 
 #ifdef _WIN32
