@@ -5,12 +5,16 @@
 #include "backplane_report.hpp"
 #include "one_line.hpp"
 #include "state_file.hpp"
+#include "timeline.hpp"
+#include "trace_file.hpp"
+#include "trace_lines.hpp"
 #include "zmod4710_sim.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <limits>
@@ -20,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace zmod4710_sim {
 
@@ -48,6 +53,11 @@ struct Options {
     int after = 0;
     bool always = false;
     bool clear = false;
+    // What a change did, as the trace tells it.
+    std::vector<std::string> told;
+    std::string format = "csv";
+    std::vector<std::string> traces;
+    int status = 0; // what a command that goes on when something fails exits with
 };
 
 // Where the backplane lives, in the words of the system the program runs on.
@@ -97,7 +107,7 @@ CLI::Validator not_empty() {
 }
 
 // Each subcommand, when chosen, sets the action that the command line asks for.
-using Action = std::function<void(const StateFile &, std::ostream &)>;
+using Action = std::function<void(const StateFile &, std::ostream &out, std::ostream &err)>;
 
 void add_show(CLI::App &app, Options &options, Action &action) {
     CLI::App *show = app.add_subcommand(
@@ -106,7 +116,7 @@ void add_show(CLI::App &app, Options &options, Action &action) {
     show->add_flag("--calibration", options.calibration,
                    "Add each channel's gain and offset in all six ranges");
     show->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
             const Backplane backplane = file.load();
             if (options.json) {
                 out << format_backplane(backplane);
@@ -121,15 +131,16 @@ void add_show(CLI::App &app, Options &options, Action &action) {
     });
 }
 
-void add_power_cycle(CLI::App &app, Action &action) {
+void add_power_cycle(CLI::App &app, Options &options, Action &action) {
     CLI::App *power_cycle_command = app.add_subcommand(
         "power-cycle", "Power the controller off and on: channels take their power-on values "
                        "(mode 1) or hold their outputs (mode 2)");
     power_cycle_command->callback([&] {
-        action = [](const StateFile &file, std::ostream &out) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
             std::vector<ModulePowerUp> report;
             file.update([&](Backplane &backplane) {
                 report = power_cycle(backplane);
+                options.told = told_with_backplane(told_power_cycle(), backplane);
                 return true;
             });
             out << describe_power_cycle(report);
@@ -154,12 +165,14 @@ void add_insert(CLI::App &app, Options &options, Action &action) {
         ->check(CLI::Range(0, static_cast<int>(kMaxFirmware)));
     insert->add_flag("--replace", options.replace, "Replace the module the slot holds");
     insert->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
             const ModuleKind kind = *module_kind_named(options.module);
             try {
                 file.update([&](Backplane &backplane) {
                     insert_module(backplane, options.slot, kind,
                                   static_cast<std::int16_t>(options.firmware), options.replace);
+                    options.told = told_with_slot(told_insert(options.slot, kind, options.firmware),
+                                                  backplane, options.slot);
                     return true;
                 });
             } catch (const ChangeRefused &refused) {
@@ -180,10 +193,11 @@ void add_remove(CLI::App &app, Options &options, Action &action) {
     CLI::App *remove = app.add_subcommand("remove", "Take the module out of a slot");
     add_slot(*remove, options);
     remove->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
             Module removed;
             file.update([&](Backplane &backplane) {
                 removed = remove_module(backplane, options.slot);
+                options.told = told_with_slot(told_remove(options.slot), backplane, options.slot);
                 return true;
             });
             out << "Slot " << options.slot << ": " << module_label(removed.kind) << " removed\n";
@@ -215,13 +229,15 @@ void add_calibrate(CLI::App &app, Options &options, Action &action) {
         ->transform(decimal())
         ->check(CLI::Range(-32768, 32767));
     calibrate->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
             const Calibration calibration{static_cast<std::uint16_t>(options.gain),
                                           static_cast<std::int16_t>(options.offset)};
             Calibration before;
             file.update([&](Backplane &backplane) {
                 before = set_calibration(backplane, options.slot, options.channel, options.range,
                                          calibration);
+                options.told = {
+                    told_calibrate(options.slot, options.channel, options.range, calibration)};
                 return true;
             });
             out << "Slot " << options.slot << " CH " << options.channel << ", "
@@ -232,13 +248,14 @@ void add_calibrate(CLI::App &app, Options &options, Action &action) {
     });
 }
 
-void add_reset(CLI::App &app, Action &action) {
+void add_reset(CLI::App &app, Options &options, Action &action) {
     CLI::App *reset = app.add_subcommand(
         "reset", "Go back to the factory backplane: one ZM-4710 in slot 0, outputs at 0");
     reset->callback([&] {
-        action = [](const StateFile &file, std::ostream &out) {
-            file.update([](Backplane &backplane) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
+            file.update([&](Backplane &backplane) {
                 reset_backplane(backplane);
+                options.told = told_with_backplane(told_reset(), backplane);
                 return true;
             });
             out << "Backplane reset: a factory ZM-4710 in slot 0, every other slot empty\n";
@@ -293,10 +310,13 @@ Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
     return refusal;
 }
 
-void clear_pending_refusals(const StateFile &file, std::ostream &out) {
+void clear_pending_refusals(const StateFile &file, Options &options, std::ostream &out) {
     std::size_t cleared = 0;
     file.update([&](Backplane &backplane) {
         cleared = clear_refusals(backplane);
+        if (cleared > 0) {
+            options.told = {told_clear_refusals(cleared)};
+        }
         return cleared > 0;
     });
     out << (cleared == 0 ? std::string("No refusals on request were pending")
@@ -326,13 +346,14 @@ void add_refuse(CLI::App &app, Options &options, Action &action) {
     refuse->add_flag("--clear", options.clear, "Remove every refusal pending");
     refuse->callback([&, refuse] {
         const Refusal refusal = refusal_asked(options, *refuse);
-        action = [&, refusal](const StateFile &file, std::ostream &out) {
+        action = [&, refusal](const StateFile &file, std::ostream &out, std::ostream &) {
             if (options.clear) {
-                clear_pending_refusals(file, out);
+                clear_pending_refusals(file, options, out);
                 return;
             }
             file.update([&](Backplane &backplane) {
                 add_refusal(backplane, refusal);
+                options.told = {told_refuse(refusal)};
                 return true;
             });
             out << "Refusing " << describe_refusal(refusal) << "\n";
@@ -345,7 +366,7 @@ void add_refusals(CLI::App &app, Options &options, Action &action) {
         app.add_subcommand("refusals", "List the refusals on request that are pending");
     refusals->add_flag("--json", options.json, "Print them as JSON, for programs");
     refusals->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
             const Backplane backplane = file.load();
             out << (options.json ? format_refusals(backplane.refusals)
                                  : describe_refusals(backplane.refusals));
@@ -364,6 +385,79 @@ void report(std::ostream &err, std::string_view message) noexcept {
     }
 }
 
+constexpr char kTimelineUsage[] =
+    "usage: zmod4710-sim timeline [--format csv|vcd|jsonl] [TRACE...]";
+
+std::optional<TimelineFormat> timeline_format_named(const std::string &name) {
+    if (name == "csv") {
+        return TimelineFormat::csv;
+    }
+    if (name == "vcd") {
+        return TimelineFormat::vcd;
+    }
+    return name == "jsonl" ? std::optional<TimelineFormat>(TimelineFormat::jsonl) : std::nullopt;
+}
+
+// The traces named, else the one ZMOD4710_SIM_TRACE names.
+std::vector<std::filesystem::path> traces_to_read(const Options &options) {
+    std::vector<std::filesystem::path> traces(options.traces.begin(), options.traces.end());
+    if (const char *named = std::getenv("ZMOD4710_SIM_TRACE");
+        traces.empty() && named != nullptr && *named != '\0') {
+        traces.emplace_back(named);
+    }
+    return traces;
+}
+
+void add_timeline(CLI::App &app, Options &options, Action &action) {
+    CLI::App *timeline = app.add_subcommand(
+        "timeline", "What each channel output over time, from traces merged by time");
+    timeline
+        ->add_option("--format", options.format,
+                     "csv (default), vcd (GTKWave, PulseView) or jsonl (one JSON object a line)")
+        ->check(CLI::Validator(
+            [](std::string &name) {
+                return timeline_format_named(name)
+                           ? std::string()
+                           : "unknown format " + name + "; " + kTimelineUsage;
+            },
+            "csv|vcd|jsonl"));
+    timeline->add_option("TRACE", options.traces, "Traces to read (default: $ZMOD4710_SIM_TRACE)");
+    timeline->callback([&] {
+        action = [&](const StateFile &, std::ostream &out, std::ostream &err) {
+            const std::vector<std::filesystem::path> traces = traces_to_read(options);
+            if (traces.empty()) {
+                report(err, std::string("no trace named, and ZMOD4710_SIM_TRACE is not set; ") +
+                                kTimelineUsage);
+                options.status = kUsage;
+                return;
+            }
+            try {
+                const bool whole =
+                    write_timeline(traces, *timeline_format_named(options.format), out, err);
+                options.status = whole ? kDone : kRefused;
+            } catch (const StateError &error) {
+                report(err, error.what());
+                options.status = kUsage;
+            }
+        };
+    });
+}
+
+// Appends what a change did to the trace that ZMOD4710_SIM_TRACE names, if it
+// names one. A trace that cannot be written is told, and the change stands.
+void tell_the_trace(const StateFile &file, const std::vector<std::string> &told,
+                    std::ostream &err) {
+    const char *trace = std::getenv("ZMOD4710_SIM_TRACE");
+    if (told.empty() || trace == nullptr || *trace == '\0') {
+        return;
+    }
+    try {
+        append_to_trace(trace, file.path(), trace_lines(told));
+    } catch (const StateError &error) {
+        report(err, std::string("the trace is not written: ") + error.what());
+    }
+}
+
 // The command line's parser, with every command, filling options and action.
 std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
     auto app = std::make_unique<CLI::App>(
@@ -375,13 +469,14 @@ std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
         ->type_name("FILE")
         ->check(not_empty());
     add_show(*app, options, action);
-    add_power_cycle(*app, action);
+    add_power_cycle(*app, options, action);
     add_insert(*app, options, action);
     add_remove(*app, options, action);
     add_calibrate(*app, options, action);
-    add_reset(*app, action);
+    add_reset(*app, options, action);
     add_refuse(*app, options, action);
     add_refusals(*app, options, action);
+    add_timeline(*app, options, action);
     return app;
 }
 
@@ -418,13 +513,14 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
         return kRefused;
     }
     const StateFile file(path);
-    action(file, out);
+    action(file, out, err);
+    tell_the_trace(file, options.told, err);
     // Output that could not be written is a failure, not something done.
     if (!out.flush()) {
         report(err, "cannot write the standard output");
         return kRefused;
     }
-    return kDone;
+    return options.status;
 }
 
 } // namespace

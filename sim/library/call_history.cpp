@@ -1,19 +1,12 @@
 #include "call_history.hpp"
 
-#include <charconv>
+#include "trace_lines.hpp"
 
 namespace zmod4710_sim {
 
 namespace {
 
 constexpr std::size_t kHistorySize = ZMOD4710_SIM_HISTORY_SIZE;
-
-// The shortest text that reads back as the same float.
-std::string shortest(float value) {
-    char text[32];
-    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, end.ptr);
-}
 
 std::string arguments_of(const CallRecord &record) {
     switch (record.call) {
@@ -23,7 +16,7 @@ std::string arguments_of(const CallRecord &record) {
     case Call::write_ao:
     case Call::write_power_on_ao:
         return std::to_string(record.slot) + ", " + std::to_string(record.channel) + ", " +
-               std::to_string(record.range) + ", " + shortest(record.value);
+               std::to_string(record.range) + ", " + shortest_text(record.value);
     case Call::set_power_on_en_status:
         return std::to_string(record.slot) + ", " + std::to_string(record.mode);
     case Call::read_ao_gain_offset:

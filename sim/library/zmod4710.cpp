@@ -12,6 +12,7 @@
 #include "call_clock.hpp"
 #include "call_history.hpp"
 #include "library_state.hpp"
+#include "library_trace.hpp"
 #include "one_line.hpp"
 #include "platform.hpp"
 #include "state_file.hpp"
@@ -38,62 +39,6 @@ namespace {
 constexpr int kLibraryVersion = ZMOD4710_SIM_LIB_VERSION;
 constexpr char kLibraryDate[] = ZMOD4710_SIM_LIB_DATE;
 static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
-
-// Whether message is one told already, noting it when it is not: the reasons
-// told, as hashes (0: none yet), without a lock, from any thread.
-bool told_before(std::string_view message) noexcept {
-    constexpr std::size_t kMostTold = 16;
-    static std::atomic<std::size_t> told[kMostTold];
-    const std::size_t hash = std::max<std::size_t>(1, std::hash<std::string_view>()(message));
-    for (std::atomic<std::size_t> &entry : told) {
-        std::size_t seen = 0;
-        if (entry.compare_exchange_strong(seen, hash) || seen == hash) {
-            return seen == hash;
-        }
-    }
-    return true; // enough told
-}
-
-// A trace that cannot be written is told once a process for each reason, and
-// the calls go on: a program that calls on and on says so once, not at every call.
-void report_trace_problem(const char *message) noexcept {
-    if (told_before(message)) {
-        return;
-    }
-    try {
-        std::fprintf(stderr, "zmod4710 simulator: the trace is not written: %s\n",
-                     one_line(message).c_str());
-    } catch (...) {
-        std::fputs("zmod4710 simulator: the trace is not written: out of memory\n", stderr);
-    }
-}
-
-// The state file that the trace must not be, when one can be named.
-std::filesystem::path state_path_if_any() {
-    try {
-        return default_state_path();
-    } catch (const StateError &) {
-        return {};
-    }
-}
-
-// "TIME PID zmod4710_Call(arguments) = result", what it gave back, and a mark
-// for an answer asked for, appended whole to file, under the rules of the state
-// file.
-void trace(const std::string &file, const CallRecord &record) noexcept {
-    if (file.empty()) {
-        return;
-    }
-    try {
-        append_to_trace(file, state_path_if_any(),
-                        utc_time_now() + " " + std::to_string(platform::process_id()) + " " +
-                            call_text(record) + "\n");
-    } catch (const std::bad_alloc &) {
-        report_trace_problem("out of memory");
-    } catch (const std::exception &error) {
-        report_trace_problem(error.what());
-    }
-}
 
 // A module call made from the callback, on the thread it runs on, is answered
 // without calling it again.

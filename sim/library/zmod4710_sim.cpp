@@ -8,12 +8,15 @@
 #include "backplane_changes.hpp"
 #include "call_history.hpp"
 #include "library_state.hpp"
+#include "library_trace.hpp"
+#include "trace_lines.hpp"
 
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 using namespace zmod4710_sim;
 using namespace zmod4710_sim::library;
@@ -21,13 +24,15 @@ using namespace zmod4710_sim::library;
 namespace {
 
 // Makes change to the backplane in use, or nothing when it is refused, with the
-// result that says why; the process's lock is held.
+// result that says why; the process's lock is held. The change returns the
+// lines that tell it, which the trace is given.
 template <class Change> int change_held(ProcessLock &held, const Change &change) {
     int result = kOk;
+    std::vector<std::string> told;
     backplane_in_use()->update(
         [&](Backplane &backplane) {
             try {
-                change(backplane);
+                told = change(backplane);
                 return true;
             } catch (const ChangeRefused &refused) {
                 result =
@@ -36,6 +41,9 @@ template <class Change> int change_held(ProcessLock &held, const Change &change)
             }
         },
         &held);
+    if (result == kOk) {
+        trace(trace_named(), told);
+    }
     return result;
 }
 
@@ -114,7 +122,10 @@ int zmod4710_sim_use_state(const char *path) {
 int zmod4710_sim_reset(void) {
     return guarded([] {
         ProcessLock held = hold_process();
-        const int result = change_held(held, reset_backplane);
+        const int result = change_held(held, [](Backplane &backplane) {
+            reset_backplane(backplane);
+            return told_with_backplane(told_reset(), backplane);
+        });
         if (result == kOk) {
             forget_registrations();
             history().clear();
@@ -133,21 +144,29 @@ int zmod4710_sim_insert(int slot, const char *module, short firmware) {
         ProcessLock held = hold_process();
         return change_held(held, [&](Backplane &backplane) {
             insert_module(backplane, slot, *kind, firmware, /*replace=*/true);
+            return told_with_slot(told_insert(slot, *kind, firmware), backplane, slot);
         });
     });
 }
 
 int zmod4710_sim_remove(int slot) {
-    return changed([&](Backplane &backplane) { remove_module(backplane, slot); });
+    return changed([&](Backplane &backplane) {
+        remove_module(backplane, slot);
+        return told_with_slot(told_remove(slot), backplane, slot);
+    });
 }
 
 int zmod4710_sim_power_cycle(void) {
-    return changed([](Backplane &backplane) { power_cycle(backplane); });
+    return changed([](Backplane &backplane) {
+        power_cycle(backplane);
+        return told_with_backplane(told_power_cycle(), backplane);
+    });
 }
 
 int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short gain, short offset) {
     return changed([&](Backplane &backplane) {
         set_calibration(backplane, slot, channel, range, Calibration{gain, offset});
+        return std::vector<std::string>{told_calibrate(slot, channel, range, {gain, offset})};
     });
 }
 
@@ -166,7 +185,10 @@ int zmod4710_sim_refuse_after(const char *call, int slot, int channel, int resul
                                                            : std::optional<int>(times),
                               after};
         ProcessLock held = hold_process();
-        return change_held(held, [&](Backplane &backplane) { add_refusal(backplane, refusal); });
+        return change_held(held, [&](Backplane &backplane) {
+            add_refusal(backplane, refusal);
+            return std::vector<std::string>{told_refuse(refusal)};
+        });
     });
 }
 
@@ -175,7 +197,11 @@ int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int
 }
 
 int zmod4710_sim_clear_refusals(void) {
-    return changed([](Backplane &backplane) { clear_refusals(backplane); });
+    return changed([](Backplane &backplane) {
+        const std::size_t cleared = clear_refusals(backplane);
+        return cleared > 0 ? std::vector<std::string>{told_clear_refusals(cleared)}
+                           : std::vector<std::string>();
+    });
 }
 
 int zmod4710_sim_output(int slot, int channel, short *range, float *value) {

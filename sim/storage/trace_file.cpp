@@ -126,6 +126,65 @@ void append_to_trace(const std::filesystem::path &path, const std::filesystem::p
     append_whole(file, line, place.path);
 }
 
+TraceReader::TraceReader(const std::filesystem::path &path) {
+    const platform::Place place = locate(path, false);
+    shown_ = place.path;
+    if (!place.folder.valid()) {
+        throw StateError("cannot open " + path.string() + ": its folder does not exist");
+    }
+    // What is no regular file is refused before it is opened, and again as
+    // opened, in case it was swapped for one meanwhile.
+    if (place.file && !place.file->regular()) {
+        throw StateError("cannot read " + place.path.string() + ": not a regular file");
+    }
+    file_ = platform::open_to_read(place, place.name);
+    if (!file_.valid()) {
+        throw StateError("cannot open " + place.path.string() + ": it does not exist");
+    }
+    const platform::FileStatus status = platform::status_of(file_, place.user, place.path);
+    if (!status.regular()) {
+        throw StateError("cannot read " + place.path.string() + ": not a regular file");
+    }
+    if (!status.users) {
+        refuse_another_users(place.given, place.path);
+    }
+}
+
+bool TraceReader::next(std::string &line) {
+    constexpr std::size_t kChunk = 1 << 16;
+    for (;;) {
+        const std::size_t end = buffer_.find('\n', start_);
+        if (end != std::string::npos || (ended_ && start_ < buffer_.size())) {
+            const std::size_t stop = end != std::string::npos ? end : buffer_.size();
+            line.assign(buffer_, start_, stop - start_);
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            start_ = stop + 1;
+            return true;
+        }
+        if (ended_) {
+            return false;
+        }
+        buffer_.erase(0, start_);
+        start_ = 0;
+        const std::size_t kept = buffer_.size();
+        buffer_.resize(kept + kChunk);
+        const std::size_t count = platform::read_some(file_, buffer_.data() + kept, kChunk, shown_);
+        buffer_.resize(kept + count);
+        ended_ = count == 0;
+    }
+}
+
+std::string trace_lines(const std::vector<std::string> &texts) {
+    const std::string begun = utc_time_now() + " " + std::to_string(platform::process_id()) + " ";
+    std::string lines;
+    for (const std::string &text : texts) {
+        lines += begun + text + "\n";
+    }
+    return lines;
+}
+
 std::string utc_time_now() {
     using namespace std::chrono;
     // The system clock counts from 1970-01-01 UTC, as time_t does.

@@ -2,9 +2,12 @@
 // held to the rules of the state file.
 #pragma once
 
+#include "platform.hpp"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zmod4710_sim {
 
@@ -19,6 +22,29 @@ namespace zmod4710_sim {
 // and the reason.
 void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
                      std::string_view line);
+
+// A trace opened to be read line by line, held to the rules the trace is
+// written under: reached as the state is, and only a regular file of the
+// user's own (no FIFO, device or folder). The constructor throws StateError,
+// naming the trace and the reason.
+class TraceReader {
+public:
+    explicit TraceReader(const std::filesystem::path &path);
+    // The next line, without its line end (nor a carriage return before it);
+    // false at the end of the file.
+    bool next(std::string &line);
+
+private:
+    platform::Handle file_;
+    std::filesystem::path shown_;
+    std::string buffer_;
+    std::size_t start_ = 0;
+    bool ended_ = false;
+};
+
+// "TIME PID text\n" for each of texts, as the trace tells them: each begun with
+// the time now and this process's number.
+std::string trace_lines(const std::vector<std::string> &texts);
 
 // The time now in UTC, to the microsecond, as a trace line begins with it:
 // "2026-12-09T15:04:05.123456Z", so that the traces of programs merge by time.

@@ -114,15 +114,16 @@ std::string utc_second_now() {
     return text.str();
 }
 
-// The lines of a trace by the program that wrote them, the time and the
-// process number taken off each. Each line's time is UTC's, from started on
-// (whatever TZ says), and never goes back within a program.
-std::map<std::string, std::vector<std::string>> traced_calls(const std::string &trace,
-                                                             const std::string &started) {
-    const std::regex traced(
-        R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z) (\d+) (zmod4710_\w+\([-\d., ]*\) = -?\d+.*))");
+// The lines of a trace by the program that wrote them, in the order of their
+// first, the time and the process number taken off each. Each line's time is
+// UTC's, from started on (whatever TZ says), and never goes back within a
+// program.
+using Traced = std::vector<std::pair<std::string, std::vector<std::string>>>;
+Traced traced_calls(const std::string &trace, const std::string &started) {
+    const std::regex traced(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z) (\d+) )"
+                            R"((zmod4710_\w+\([-\d., ]*\) = -?\d+.*|! [-\w ]+))");
     const std::string ended = utc_second_now();
-    std::map<std::string, std::vector<std::string>> calls;
+    Traced calls;
     std::map<std::string, std::string> last_time;
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
@@ -137,13 +138,31 @@ std::map<std::string, std::vector<std::string>> traced_calls(const std::string &
         EXPECT_TRUE(second >= started && second <= ended && time >= last_time[process])
             << line << " (from " << started << " to " << ended << ")";
         last_time[process] = time;
-        calls[process].push_back(parts[3]);
+        if (calls.empty() || calls.back().first != process) {
+            calls.emplace_back(process, std::vector<std::string>());
+        }
+        calls.back().second.push_back(parts[3]);
     }
     return calls;
 }
 
+// What a power cycle tells: each channel of the factory module in slot 0 at
+// its power-on value, and every other slot empty.
+std::vector<std::string> power_cycle_told() {
+    std::vector<std::string> lines{"! power cycle", "! slot 0 ZM-4710 mode 1"};
+    for (int channel = 0; channel < 8; ++channel) {
+        lines.push_back("! slot 0 channel " + std::to_string(channel) +
+                        " output 0 range 0 power-on 0 range 0");
+    }
+    for (int slot = 1; slot < 8; ++slot) {
+        lines.push_back("! slot " + std::to_string(slot) + " empty");
+    }
+    return lines;
+}
+
 // ZMOD4710_SIM_TRACE: each call a line, in order, with what it gave back and a
-// mark for a refusal asked for; programs at once share one file line by line.
+// mark for a refusal asked for, and each change of zmod4710-sim's with what it
+// left; programs at once share one file line by line.
 TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
     const std::filesystem::path trace = directory.path() / "trace.txt";
     const ScopedEnvironment far_west("TZ", "HST10");
@@ -154,23 +173,36 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
         run_transcript(kBasicInfo, "basic_info/worked_example");
         sim({"refuse", "WriteAO", "--channel", "1", "--result", "7"});
         EXPECT_EQ(run_program({kProbe, "write", "0", "1", "1"}, "").exit_status, 1);
+        sim({"refuse", "--clear"}); // nothing to clear: nothing told
+        sim({"insert", "3", "--module", "ZM-4704", "--firmware", "5"});
+        sim({"remove", "3"});
+        sim({"refuse", "any", "--slot", "2", "--after", "3", "--always"});
+        sim({"refuse", "--clear"});
+        sim({"power-cycle"});
     }
     std::vector<std::vector<std::string>> programs;
     for (const auto &[process, calls] : traced_calls(read_text_file(trace), started)) {
         programs.push_back(calls);
     }
-    ASSERT_EQ(programs.size(), 2u);
-    std::sort(programs.begin(), programs.end(),
-              [](const auto &a, const auto &b) { return a.size() > b.size(); });
-    EXPECT_EQ(programs[0], (std::vector<std::string>{
-                               "zmod4710_Init(0) = 0", "zmod4710_GetLibVersion() = 256",
-                               "zmod4710_GetLibDate() = 0, date 2026-12-08",
-                               "zmod4710_GetFirmwareVersion(0) = 0, version 3",
-                               "zmod4710_ReadAO_GainOffset(0, 1, 2) = 0, gain 500, offset -12",
-                               "zmod4710_WriteAO(0, 1, 2, 1.5) = 0"}));
-    EXPECT_EQ(programs[1], (std::vector<std::string>{
-                               "zmod4710_Init(0) = 0",
-                               "zmod4710_WriteAO(0, 1, 1, 0.001) = 7 (refused on request)"}));
+    const std::vector<std::vector<std::string>> expected{
+        {"! calibrate 0 1 2 gain 500 offset -12"},
+        {"zmod4710_Init(0) = 0", "zmod4710_GetLibVersion() = 256",
+         "zmod4710_GetLibDate() = 0, date 2026-12-08",
+         "zmod4710_GetFirmwareVersion(0) = 0, version 3",
+         "zmod4710_ReadAO_GainOffset(0, 1, 2) = 0, gain 500, offset -12",
+         "zmod4710_WriteAO(0, 1, 2, 1.5) = 0"},
+        {"! refuse zmod4710_WriteAO channel 1 result 7 after 0 times 1"},
+        {"zmod4710_Init(0) = 0", "zmod4710_WriteAO(0, 1, 1, 0.001) = 7 (refused on request)"},
+        {"! insert 3 ZM-4704 firmware 5", "! slot 3 ZM-4704 mode 1",
+         "! slot 3 channel 0 output 0 range 0 power-on 0 range 0",
+         "! slot 3 channel 1 output 0 range 0 power-on 0 range 0",
+         "! slot 3 channel 2 output 0 range 0 power-on 0 range 0",
+         "! slot 3 channel 3 output 0 range 0 power-on 0 range 0"},
+        {"! remove 3", "! slot 3 empty"},
+        {"! refuse any slot 2 result -4 after 3 times always"},
+        {"! clear refusals 1"},
+        power_cycle_told()};
+    EXPECT_EQ(programs, expected);
 
     std::filesystem::remove(trace);
     std::vector<std::unique_ptr<ChildProcess>> writers;
@@ -198,13 +230,23 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
         }
         const ScopedEnvironment untraced("ZMOD4710_SIM_TRACE", named.string());
         const ProcessResult result = run_program({kProbe, "write", "0", "0", "3"}, "");
+        const std::string why = "the trace is not written: cannot " +
+                                std::string(reason == state_reason ? "use " : "open ") +
+                                named.string() + reason + "\n";
         EXPECT_EQ(result.exit_status, 0);
-        EXPECT_EQ(result.errors, "zmod4710 simulator: the trace is not written: cannot " +
-                                     std::string(reason == state_reason ? "use " : "open ") +
-                                     named.string() + reason + "\n");
+        EXPECT_EQ(result.errors, "zmod4710 simulator: " + why);
+        // zmod4710-sim's change stands, and it says so too. (Its change
+        // replaces the state before it is traced: the link is then no state.)
+        const ProcessResult changed =
+            run_program({kSim, "calibrate", "0", "7", "0", "--gain", "1", "--offset", "1"}, "");
+        EXPECT_EQ(changed.exit_status, 0);
+        EXPECT_EQ(changed.errors, named == hard_link ? "" : "zmod4710-sim: " + why);
     }
     EXPECT_EQ(channel_shown(0, 0)["output"].get<float>(), 0.003f);
-    const auto calls = traced_calls(read_text_file(trace), started);
+    std::map<std::string, std::vector<std::string>> calls;
+    for (const auto &[process, lines] : traced_calls(read_text_file(trace), started)) {
+        calls[process].insert(calls[process].end(), lines.begin(), lines.end());
+    }
     ASSERT_EQ(calls.size(), 4u);
     for (const auto &[process, lines] : calls) {
         ASSERT_EQ(lines.size(), 41u) << process;

@@ -401,6 +401,57 @@ TEST_F(SimulatedLibrary, ThreadsCallingBackMayPullTheModuleOut) {
 
 // What use_state and use_memory choose holds until the next of them, whatever
 // ZMOD4710_SIM_STATE says meanwhile; use_state(NULL) goes back to it.
+// The control functions tell the trace what they changed, as zmod4710-sim does,
+// each change in lines of one time and process.
+TEST_F(SimulatedLibrary, TheControlFunctionsTellTheTraceWhatTheyChanged) {
+    const std::filesystem::path trace = directory.path() / "trace.txt";
+    {
+        const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
+        ASSERT_EQ(zmod4710_sim_use_memory(), 0);
+        ASSERT_EQ(zmod4710_sim_insert(5, "ZM-4704", 7), 0);
+        ASSERT_EQ(zmod4710_sim_insert(5, "other", 1), 0);
+        ASSERT_EQ(zmod4710_sim_calibrate(0, 6, 1, 9, -3), 0);
+        ASSERT_EQ(zmod4710_sim_refuse_after("WriteAO", 0, ZMOD4710_SIM_ANY, 7, 1, 2), 0);
+        ASSERT_EQ(zmod4710_sim_clear_refusals(), 0);
+        ASSERT_EQ(zmod4710_sim_clear_refusals(), 0); // nothing to clear: nothing told
+        ASSERT_EQ(zmod4710_sim_remove(5), 0);
+        ASSERT_NE(zmod4710_sim_remove(5), 0); // refused: nothing told
+        ASSERT_EQ(zmod4710_sim_power_cycle(), 0);
+        ASSERT_EQ(zmod4710_sim_reset(), 0);
+    }
+    ASSERT_EQ(zmod4710_sim_use_state(nullptr), 0);
+    std::istringstream lines(read_text_file(trace));
+    std::vector<std::string> told;
+    std::string begun; // the time and process of the change told last
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t text = line.find(' ', line.find(' ') + 1);
+        told.push_back(line.substr(text + 1));
+        if (told.back().rfind("! slot", 0) != 0) {
+            begun = line.substr(0, text);
+        }
+        EXPECT_EQ(line.substr(0, text), begun) << line;
+    }
+    const std::vector<std::string> changes{
+        "! insert 5 ZM-4704 firmware 7",
+        "! slot 5 ZM-4704 mode 1",
+        "! slot 5 channel 0 output 0 range 0 power-on 0 range 0",
+        "! slot 5 channel 1 output 0 range 0 power-on 0 range 0",
+        "! slot 5 channel 2 output 0 range 0 power-on 0 range 0",
+        "! slot 5 channel 3 output 0 range 0 power-on 0 range 0",
+        "! insert 5 other firmware 1",
+        "! slot 5 other",
+        "! calibrate 0 6 1 gain 9 offset -3",
+        "! refuse zmod4710_WriteAO slot 0 result 7 after 1 times 2",
+        "! clear refusals 1",
+        "! remove 5",
+        "! slot 5 empty",
+        "! power cycle"};
+    ASSERT_EQ(told.size(), changes.size() + 16 + 17);
+    EXPECT_EQ(std::vector<std::string>(told.begin(), told.begin() + 14), changes);
+    EXPECT_EQ(told[14 + 16], "! reset");
+    EXPECT_EQ(told.back(), "! slot 7 empty");
+}
+
 TEST_F(SimulatedLibrary, UseStateAndUseMemoryHoldUntilTheNextOfThem) {
     const std::filesystem::path other = directory.path() / "other.json";
     const auto slot_held = [](const std::filesystem::path &file, int slot) {

@@ -1,0 +1,278 @@
+#include "trace_lines.hpp"
+
+#include <charconv>
+
+namespace zmod4710_sim {
+
+namespace {
+
+std::string slot_line(int slot, std::string_view rest) {
+    return "! slot " + std::to_string(slot) + " " + std::string(rest);
+}
+
+std::string channel_line(int slot, int channel, const Channel &held) {
+    return slot_line(slot, "channel " + std::to_string(channel) + " output " +
+                               shortest_text(held.output) + " range " + std::to_string(held.range) +
+                               " power-on " + shortest_text(held.power_on_value) + " range " +
+                               std::to_string(held.power_on_range));
+}
+
+// Reads a line from left to right; any step that does not fit fails the rest.
+class Cursor {
+public:
+    explicit Cursor(std::string_view text) : rest_(text) {}
+
+    bool ok() const { return ok_; }
+    bool at_end() const { return ok_ && rest_.empty(); }
+    bool starts_with(std::string_view text) const {
+        return ok_ && rest_.substr(0, text.size()) == text;
+    }
+
+    Cursor &expect(std::string_view text) {
+        ok_ = starts_with(text);
+        if (ok_) {
+            rest_.remove_prefix(text.size());
+        }
+        return *this;
+    }
+
+    // Up to the next blank, or the end.
+    std::string_view word() {
+        const std::string_view found = rest_.substr(0, rest_.find(' '));
+        ok_ = ok_ && !found.empty();
+        rest_.remove_prefix(found.size());
+        return found;
+    }
+
+    std::string_view up_to(char end) {
+        const std::size_t at = rest_.find(end);
+        ok_ = ok_ && at != std::string_view::npos;
+        const std::string_view found = rest_.substr(0, ok_ ? at : 0);
+        rest_.remove_prefix(found.size());
+        return found;
+    }
+
+    template <class Number> Number number() {
+        Number value{};
+        const std::from_chars_result end =
+            std::from_chars(rest_.data(), rest_.data() + rest_.size(), value);
+        ok_ = ok_ && end.ec == std::errc();
+        if (ok_) {
+            rest_.remove_prefix(static_cast<std::size_t>(end.ptr - rest_.data()));
+        }
+        return value;
+    }
+
+    std::string_view rest() const { return rest_; }
+
+private:
+    std::string_view rest_;
+    bool ok_ = true;
+};
+
+// Days from 1970-01-01 to the date, in the proleptic Gregorian calendar.
+std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const auto year_of_era = static_cast<unsigned>(year - era * 400);
+    const unsigned day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+// "2026-12-09T15:04:05.123456Z" in microseconds since 1970-01-01 UTC.
+std::optional<std::int64_t> utc_microseconds(std::string_view time) {
+    Cursor at(time);
+    const int year = at.number<int>();
+    const int month = at.expect("-").number<int>();
+    const int day = at.expect("-").number<int>();
+    const int hour = at.expect("T").number<int>();
+    const int minute = at.expect(":").number<int>();
+    const int second = at.expect(":").number<int>();
+    const std::string_view fraction = at.expect(".").up_to('Z');
+    if (!at.expect("Z").at_end() || time.size() != 27 || fraction.size() != 6 || month < 1 ||
+        month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+        return std::nullopt;
+    }
+    Cursor micro(fraction);
+    const int microseconds = micro.number<int>();
+    if (!micro.at_end()) {
+        return std::nullopt;
+    }
+    const std::int64_t days =
+        days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
+    return ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + microseconds;
+}
+
+// "zmod4710_WriteAO(0, 2, 0, 3) = 0", and whatever marks follow.
+bool read_call(Cursor &at, TraceLine &line) {
+    const std::optional<Call> call = call_named(std::string(at.up_to('(')));
+    if (!call || *call == Call::any) {
+        return false;
+    }
+    line.call = *call;
+    at.expect("(");
+    switch (*call) {
+    case Call::init:
+    case Call::get_firmware_version:
+        line.slot = at.number<int>();
+        break;
+    case Call::write_ao:
+    case Call::write_power_on_ao:
+        line.slot = at.number<int>();
+        line.channel = at.expect(", ").number<int>();
+        line.range = at.expect(", ").number<int>();
+        line.value = at.expect(", ").number<float>();
+        break;
+    case Call::set_power_on_en_status:
+        line.slot = at.number<int>();
+        line.mode = at.expect(", ").number<int>();
+        break;
+    case Call::read_ao_gain_offset:
+        line.slot = at.number<int>();
+        line.channel = at.expect(", ").number<int>();
+        line.range = at.expect(", ").number<int>();
+        break;
+    case Call::get_lib_date:
+    case Call::get_lib_version:
+    case Call::any:
+        break;
+    }
+    line.result = at.expect(") = ").number<int>();
+    return at.ok() && (at.rest().empty() || at.starts_with(" ") || at.starts_with(","));
+}
+
+// "slot 3 ...": a slot's module, empty, or one of its channels.
+bool read_slot(Cursor &at, TraceLine &line) {
+    line.slot = at.expect("slot ").number<int>();
+    at.expect(" ");
+    if (at.starts_with("channel ")) {
+        line.kind = TraceLine::Kind::channel;
+        line.channel = at.expect("channel ").number<int>();
+        line.output = at.expect(" output ").number<float>();
+        line.range = at.expect(" range ").number<int>();
+        line.power_on_value = at.expect(" power-on ").number<float>();
+        line.power_on_range = at.expect(" range ").number<int>();
+        return at.at_end() && is_range_code(line.range) && is_range_code(line.power_on_range);
+    }
+    line.kind = TraceLine::Kind::slot;
+    const std::string_view name = at.word();
+    if (name == "empty") {
+        return at.at_end();
+    }
+    line.module = module_kind_named(std::string(name));
+    if (line.module && is_analog_output_module(*line.module)) {
+        line.mode = at.expect(" mode ").number<int>();
+    }
+    return line.module.has_value() && at.at_end();
+}
+
+} // namespace
+
+std::string shortest_text(float value) {
+    char text[32];
+    const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, end.ptr);
+}
+
+std::string told_insert(int slot, ModuleKind kind, int firmware) {
+    return "! insert " + std::to_string(slot) + " " + module_name(kind) + " firmware " +
+           std::to_string(firmware);
+}
+
+std::string told_remove(int slot) {
+    return "! remove " + std::to_string(slot);
+}
+
+std::string told_reset() {
+    return "! reset";
+}
+
+std::string told_calibrate(int slot, int channel, int range, const Calibration &calibration) {
+    return "! calibrate " + std::to_string(slot) + " " + std::to_string(channel) + " " +
+           std::to_string(range) + " gain " + std::to_string(calibration.gain) + " offset " +
+           std::to_string(calibration.offset);
+}
+
+std::string told_refuse(const Refusal &refusal) {
+    return "! refuse " +
+           (refusal.call == Call::any ? "any" : "zmod4710_" + call_name(refusal.call)) +
+           (refusal.slot ? " slot " + std::to_string(*refusal.slot) : "") +
+           (refusal.channel ? " channel " + std::to_string(*refusal.channel) : "") + " result " +
+           std::to_string(refusal.result) + " after " + std::to_string(refusal.after) + " times " +
+           (refusal.times ? std::to_string(*refusal.times) : "always");
+}
+
+std::string told_clear_refusals(std::size_t count) {
+    return "! clear refusals " + std::to_string(count);
+}
+
+std::string told_power_cycle() {
+    return "! power cycle";
+}
+
+std::vector<std::string> told_slot(const Backplane &backplane, int slot) {
+    const std::optional<Module> &module = backplane.slots[static_cast<std::size_t>(slot)];
+    if (!module) {
+        return {slot_line(slot, "empty")};
+    }
+    if (!is_analog_output_module(module->kind)) {
+        return {slot_line(slot, module_name(module->kind))};
+    }
+    std::vector<std::string> lines{slot_line(slot, module_name(module->kind) + " mode " +
+                                                       std::to_string(module->power_on_mode))};
+    for (std::size_t channel = 0; channel < module->channels.size(); ++channel) {
+        lines.push_back(channel_line(slot, static_cast<int>(channel), module->channels[channel]));
+    }
+    return lines;
+}
+
+std::vector<std::string> told_backplane(const Backplane &backplane) {
+    std::vector<std::string> lines;
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        const std::vector<std::string> held = told_slot(backplane, slot);
+        lines.insert(lines.end(), held.begin(), held.end());
+    }
+    return lines;
+}
+
+std::vector<std::string> told_with_slot(const std::string &done, const Backplane &after, int slot) {
+    std::vector<std::string> lines{done};
+    const std::vector<std::string> held = told_slot(after, slot);
+    lines.insert(lines.end(), held.begin(), held.end());
+    return lines;
+}
+
+std::vector<std::string> told_with_backplane(const std::string &done, const Backplane &after) {
+    std::vector<std::string> lines{done};
+    const std::vector<std::string> held = told_backplane(after);
+    lines.insert(lines.end(), held.begin(), held.end());
+    return lines;
+}
+
+std::optional<TraceLine> read_trace_line(std::string_view text) {
+    TraceLine line;
+    Cursor at(text);
+    line.time = at.word();
+    const std::optional<std::int64_t> microseconds = utc_microseconds(line.time);
+    line.process = at.expect(" ").number<long>();
+    at.expect(" ");
+    if (!microseconds || !at.ok()) {
+        return std::nullopt;
+    }
+    line.microseconds = *microseconds;
+    if (at.starts_with("! slot ")) {
+        at.expect("! ");
+        return read_slot(at, line) ? std::optional<TraceLine>(line) : std::nullopt;
+    }
+    if (at.starts_with("! ")) {
+        line.kind = TraceLine::Kind::change;
+        line.change = at.expect("! ").rest();
+        return line.change.empty() ? std::nullopt : std::optional<TraceLine>(line);
+    }
+    return at.starts_with("zmod4710_") && read_call(at, line) ? std::optional<TraceLine>(line)
+                                                              : std::nullopt;
+}
+
+} // namespace zmod4710_sim
