@@ -32,7 +32,7 @@ install(FILES ${PROJECT_BINARY_DIR}/zmod4710Config.cmake
         DESTINATION ${package_dir})
 
 # The state file's format, for programs that read or check a backplane.
-install(FILES docs/backplane.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/zmod4710-sim)
+install(FILES docs/backplane.schema.json docs/timeline.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/zmod4710-sim)
 
 # The Python module: in PREFIX/lib/python3/dist-packages, where Debian's python3
 # finds it when the prefix is /usr, and in the Windows ZIP's python folder; it

@@ -35,6 +35,7 @@ cat > "$work/expected" <<FILES
 ./usr/share/doc/zmod4710-sim/copyright
 ./usr/share/lintian/overrides/zmod4710-sim
 ./usr/share/zmod4710-sim/backplane.schema.json
+./usr/share/zmod4710-sim/timeline.schema.json
 ./usr/share/man/man1/ao_basic_info.1.gz
 ./usr/share/man/man1/ao_power_on.1.gz
 ./usr/share/man/man1/zmod4710-sim.1.gz

@@ -114,6 +114,7 @@ sort > "$work/expected" <<FILES
 ./$name/lib/cmake/zmod4710/zmod4710-targets-relwithdebinfo.cmake
 ./$name/lib/cmake/zmod4710/zmod4710-targets.cmake
 ./$name/share/zmod4710-sim/backplane.schema.json
+./$name/share/zmod4710-sim/timeline.schema.json
 ./$name/lib/cmake/zmod4710/zmod4710Config.cmake
 ./$name/lib/cmake/zmod4710/zmod4710ConfigVersion.cmake
 ./$name/lib/zmod4710.dll.a
