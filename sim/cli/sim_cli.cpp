@@ -8,6 +8,7 @@
 #include "timeline.hpp"
 #include "trace_file.hpp"
 #include "trace_lines.hpp"
+#include "watch.hpp"
 #include "zmod4710_sim.h"
 
 #include <CLI/CLI.hpp>
@@ -443,6 +444,18 @@ void add_timeline(CLI::App &app, Options &options, Action &action) {
     });
 }
 
+void add_watch(CLI::App &app, Options &options, Action &action) {
+    CLI::App *watch = app.add_subcommand(
+        "watch", "Show the backplane live, redrawn at each change (q or Ctrl-C: quit); a line a "
+                 "change when the output is no terminal");
+    watch->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
+            const char *trace = std::getenv("ZMOD4710_SIM_TRACE");
+            options.status = run_watch(file.path(), trace != nullptr ? trace : "", out, err);
+        };
+    });
+}
+
 // Appends what a change did to the trace that ZMOD4710_SIM_TRACE names, if it
 // names one. A trace that cannot be written is told, and the change stands.
 void tell_the_trace(const StateFile &file, const std::vector<std::string> &told,
@@ -477,6 +490,7 @@ std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
     add_refuse(*app, options, action);
     add_refusals(*app, options, action);
     add_timeline(*app, options, action);
+    add_watch(*app, options, action);
     return app;
 }
 
