@@ -66,6 +66,11 @@ if [ "$step" = run ]; then
         *) fail "the module does not hold $channel: $shown" ;;
         esac
     done
+    # watch is not offered on Windows, and says so plainly.
+    status=0
+    "$run" "$kit/bin/zmod4710-sim.exe" watch > "$work/watch.txt" 2>&1 || status=$?
+    [ $status -eq 1 ] && grep -q "^zmod4710-sim: watch is not offered on this system" "$work/watch.txt" ||
+        fail "watch on Windows: status $status, $(cat "$work/watch.txt")"
     # The example's tests, with ctest, each program under wine: the C test on
     # the control interface, drive_channel and ao_power_on as processes.
     ctest --test-dir "$work/example" --output-on-failure > "$work/example-tests.log" 2>&1 ||
