@@ -21,8 +21,10 @@ def test_ramps_the_channel_of_the_first_module():
     sim.insert(3, "ZM-4704")
     assert ramp(2, [4.0, 8.0, 12.0]) == 3
     assert sim.output(3, 2) == (4, 12.0)
-    writes = [call.value for call in sim.calls() if call.name == "WriteAO"]
-    assert writes == [4.0, 8.0, 12.0]
+    writes = [call for call in sim.calls() if call.name == "WriteAO"]
+    assert [call.value for call in writes] == [4.0, 8.0, 12.0]
+    # Each call's time, in seconds since the library was loaded, never goes back.
+    assert 0 < writes[0].time <= writes[1].time <= writes[2].time
     assert sim.find_call("Init", slot=3) == 3  # slots 0 to 2 did not answer first
 
 
