@@ -8,23 +8,17 @@ the reader takes. Run with Debian's python3 and python3-jsonschema:
 """
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
-import atexit
 
-import jsonschema
+from schema_checks import folder_of_our_own, validator_of
 
 schema_path, sim, power_on = sys.argv[1:4]
-with open(schema_path, encoding="utf-8") as file:
-    schema = json.load(file)
-jsonschema.Draft202012Validator.check_schema(schema)
-validator = jsonschema.Draft202012Validator(schema)
+validator = validator_of(schema_path)
+schema = validator.schema
 failures = []
 
-folder = tempfile.mkdtemp()
-atexit.register(shutil.rmtree, folder)
+folder = folder_of_our_own()
 state = os.path.join(folder, "backplane.json")
 environment = dict(os.environ, ZMOD4710_SIM_STATE=state)
 

@@ -8,27 +8,20 @@ python3, python3-jsonschema and gtkwave:
 
     check_timeline.py SCHEMA ZMOD4710_SIM AO_POWER_ON
 """
-import atexit
 import csv
 import io
 import json
 import os
-import shutil
 import subprocess
 import sys
-import tempfile
 
-import jsonschema
+from schema_checks import folder_of_our_own, validator_of
 
 schema_path, sim, power_on = sys.argv[1:4]
-with open(schema_path, encoding="utf-8") as file:
-    schema = json.load(file)
-jsonschema.Draft202012Validator.check_schema(schema)
-validator = jsonschema.Draft202012Validator(schema)
+validator = validator_of(schema_path)
 failures = []
 
-folder = tempfile.mkdtemp()
-atexit.register(shutil.rmtree, folder)
+folder = folder_of_our_own()
 environment = dict(os.environ, ZMOD4710_SIM_STATE=os.path.join(folder, "backplane.json"))
 environment.pop("ZMOD4710_SIM_TRACE", None)
 
