@@ -234,7 +234,7 @@ private:
         return id;
     }
     std::string declare(std::string_view type, int number, std::string_view name) {
-        const std::string id = identifier(number);
+        std::string id = identifier(number);
         out_ << "$var " << type << ' ' << id << ' ' << name << " $end\n";
         return id;
     }
@@ -284,9 +284,13 @@ public:
     Replay(const std::vector<std::filesystem::path> &traces, Format &format, std::ostream *err,
            bool first_pass)
         : format_(format), err_(err), first_pass_(first_pass) {
+        // Set aside at once: a head's views into its text must not move.
+        sources_.reserve(traces.size());
         for (const std::filesystem::path &path : traces) {
-            sources_.push_back(Source{path, std::make_unique<TraceReader>(path), {}, {}, 0, 0, {}});
-            advance(sources_.back());
+            Source &source = sources_.emplace_back();
+            source.path = path;
+            source.reader = std::make_unique<TraceReader>(path);
+            advance(source);
         }
     }
 

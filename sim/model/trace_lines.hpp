@@ -66,7 +66,7 @@ struct TraceLine {
     int power_on_range = -1;
 };
 
-// The line, without its line end, or nothing when it is no trace line.
-std::optional<TraceLine> read_trace_line(std::string_view line);
+// The line text, without its line end, or nothing when it is no trace line.
+std::optional<TraceLine> read_trace_line(std::string_view text);
 
 } // namespace zmod4710_sim

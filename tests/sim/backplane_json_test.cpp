@@ -1,9 +1,11 @@
 // The simulated backplane's model and its JSON form: what the state file holds.
 #include "backplane.hpp"
+#include "backplane_changes.hpp"
 #include "backplane_json.hpp"
 #include "state_file.hpp"
 #include "storage.hpp"
 #include "trace_file.hpp"
+#include "trace_lines.hpp"
 
 #include "test_environment.hpp"
 
@@ -220,6 +222,63 @@ TEST(RangeLimits, ClampAtTheEndsOfEachRange) {
                                            {5, -1, 0}}) {
         EXPECT_EQ(clamp_to_range(c.range, c.value), c.expected)
             << "range " << c.range << " value " << c.value;
+    }
+}
+
+// Every line the trace's writers make reads back as what it told, and a line
+// that is not quite one of them is no trace line at all.
+TEST(TraceLines, ReadBackWhatTheyTellAndNothingElse) {
+    const std::string at = "2026-12-09T15:04:05.123456Z 4242 ";
+    Backplane backplane = factory_backplane();
+    insert_module(backplane, 3, ModuleKind::zm4704, 7, false);
+    insert_module(backplane, 5, ModuleKind::other, 1, false);
+    std::vector<std::string> told = told_with_backplane(told_power_cycle(), backplane);
+    for (const std::string &line : told) {
+        const std::optional<TraceLine> read = read_trace_line(at + line);
+        ASSERT_TRUE(read) << line;
+        EXPECT_EQ(read->microseconds, 1796828645123456) << line;
+        EXPECT_EQ(read->process, 4242) << line;
+    }
+    ASSERT_EQ(told.size(), 1u + 9u + 5u + 6u);
+    const std::optional<TraceLine> four_channels =
+        read_trace_line(at + told[12]); // after slots 1 and 2, empty
+    EXPECT_TRUE(four_channels->kind == TraceLine::Kind::slot && four_channels->slot == 3 &&
+                four_channels->module == ModuleKind::zm4704 && four_channels->mode == 1);
+
+    struct Case {
+        std::string line;
+        TraceLine::Kind kind;
+        int slot, channel, range, result;
+        float value;
+    };
+    for (const Case &c : std::vector<Case>{
+             {"zmod4710_WriteAO(0, 2, 4, 12.5) = 7 (refused on request)", TraceLine::Kind::call, 0,
+              2, 4, 7, 12.5f},
+             {"zmod4710_ReadAO_GainOffset(1, 3, 2) = 0, gain 500, offset -12",
+              TraceLine::Kind::call, 1, 3, 2, 0, 0},
+             {"zmod4710_GetLibDate() = 0, date 2026-12-08", TraceLine::Kind::call, -1, -1, -1, 0,
+              0},
+             {"! slot 3 channel 1 output -2.5 range 3 power-on 4 range 4", TraceLine::Kind::channel,
+              3, 1, 3, 0, -2.5f},
+             {"! slot 6 empty", TraceLine::Kind::slot, 6, -1, -1, 0, 0},
+             {"! insert 3 ZM-4704 firmware 7", TraceLine::Kind::change, -1, -1, -1, 0, 0}}) {
+        const std::optional<TraceLine> read = read_trace_line(at + c.line);
+        ASSERT_TRUE(read) << c.line;
+        EXPECT_TRUE(read->kind == c.kind && read->slot == c.slot && read->channel == c.channel &&
+                    read->range == c.range && read->result == c.result &&
+                    (c.kind == TraceLine::Kind::channel ? read->output : read->value) == c.value)
+            << c.line;
+    }
+    for (const std::string &line :
+         {at + "zmod4710_Bogus(1) = 0", at + "zmod4710_any(1) = 0",
+          at + "zmod4710_WriteAO(0, 1, 2) = 0", at + "zmod4710_Init(0) = 0junk",
+          at + "zmod4710_Init(0) =", at + "! slot 3 channel 0 output 1 range 9 power-on 0 range 0",
+          at + "! slot 3 ZM-9999 mode 1", at + "! slot 3 ZM-4704", at + "! ", at,
+          std::string("2026-13-09T15:04:05.123456Z 1 zmod4710_Init(0) = 0"),
+          std::string("2026-12-09T15:04:05.12345Z 1 zmod4710_Init(0) = 0"),
+          std::string("2026-12-09 15:04:05.123456Z 1 zmod4710_Init(0) = 0"),
+          std::string("2026-12-09T15:04:05.123456Z zmod4710_Init(0) = 0"), std::string()}) {
+        EXPECT_FALSE(read_trace_line(line)) << line;
     }
 }
 
@@ -573,14 +632,15 @@ protected:
     static void give(const std::filesystem::path &path, uid_t owner) {
         EXPECT_EQ(::lchown(path.c_str(), owner, owner), 0) << path;
     }
-    // Every way to use the state is refused, with a reason, and nothing is made.
+    // Every way to use the state is refused, with a reason, and nothing is made;
+    // a trace, written or read, alike.
     void expect_refused(const std::filesystem::path &state, const std::string &reason) const {
         const auto files_before = everything_in(directory.path());
         const StateFile file(state);
         const std::function<void()> uses[] = {
             [&] { file.load(); }, [&] { file.store(factory_backplane()); },
             [&] { file.update([](Backplane &) { return true; }); },
-            [&] { append_to_trace(state, {}, "line\n"); }};
+            [&] { append_to_trace(state, {}, "line\n"); }, [&] { TraceReader reader(state); }};
         for (const auto &use : uses) {
             try {
                 use();
