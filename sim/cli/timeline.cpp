@@ -398,21 +398,25 @@ private:
         }
     }
 
-    // A slot's module: a new mode, or nothing more known of its channels.
+    // A slot's module: its mode, and nothing more known of the channels it
+    // does not have (all of them, in an empty slot or another kind of module).
     void take_slot(const TraceLine &line, const std::string &cause) {
         if (line.slot < 0 || line.slot >= kSlotCount) {
             return;
         }
-        if (line.module && is_analog_output_module(*line.module)) {
-            set_mode(line, line.mode, cause);
-            return;
-        }
+        const bool drives = line.module && is_analog_output_module(*line.module);
         SlotSeen &slot = slots_[static_cast<std::size_t>(line.slot)];
-        slot.mode.reset();
-        for (int channel = 0; channel < kMostChannels; ++channel) {
+        for (int channel = drives ? channel_count(*line.module) : 0; channel < kMostChannels;
+             ++channel) {
             if (slot.channels[static_cast<std::size_t>(channel)]) {
                 change(line, channel, ChannelSeen{}, cause);
+                slot.channels[static_cast<std::size_t>(channel)].reset(); // not the module's
             }
+        }
+        if (drives) {
+            set_mode(line, line.mode, cause);
+        } else {
+            slot.mode.reset();
         }
     }
 

@@ -90,8 +90,9 @@ def from_jsonl(text, timed):
 
 
 def from_vcd(text, timed):
-    """The rows a VCD gives: the variables written at one time for one channel."""
-    names, rows, at, pending = {}, [], 0, {}
+    """The rows a VCD gives: the variables written at one time for one channel,
+    in the order written, each with the slot's mode written after it."""
+    names, rows, at, pending, unmoded = {}, [], 0, {}, []
     declarations, _, changes = text.partition("$enddefinitions $end\n")
     scope = None
     for words in (line.split() for line in declarations.splitlines()):
@@ -101,13 +102,13 @@ def from_vcd(text, timed):
             names[words[3]] = (scope, words[4])
 
     def flush():
-        for (slot, channel), values in sorted(pending.items()):
+        for (slot, channel), values in pending.items():
             get = lambda name: values.get(name, "")
             rows.append(row(f"{at / 1e6:.6f}" if timed else None, slot, channel,
                             number(get("output")), get("unit").replace("unknown", ""),
                             get("range"), number(get("power_on_value")),
                             get("power_on_unit").replace("unknown", ""), get("power_on_range"),
-                            values.get("mode", ""), None))
+                            get("mode"), None))
         pending.clear()
 
     for line in changes.splitlines():
@@ -123,11 +124,15 @@ def from_vcd(text, timed):
         if kind == "b":
             value = "" if "x" in value else str(int(value, 2))
         if name == "power_on_mode":
-            for key in [key for key in pending if key[0] == slot]:
+            for key in [key for key in unmoded if key[0] == slot]:
                 pending[key]["mode"] = number(value)
+                unmoded.remove(key)
             continue
         channel, _, field = name.removeprefix("channel").partition("_")
-        pending.setdefault((slot, int(channel)), {})[field] = value
+        key = (slot, int(channel))
+        pending.setdefault(key, {})[field] = value
+        if key not in unmoded:
+            unmoded.append(key)
     flush()
     return rows
 
@@ -219,6 +224,17 @@ check("two programs merged", [
     row("0.000100", 0, 0, "2", "V", "1", "", "", "", "", "zmod4710_WriteAO"),
     row("0.000200", 0, 0, "3", "V", "1", "", "", "", "", "zmod4710_WriteAO"),
     row("0.000300", 0, 0, "", "", "", "", "", "", "", "remove 0"),
+])
+
+# A ZM-4704 in the place of a ZM-4710: channels 4 to 7 are no more.
+check("a module replaced", [written("replaced.txt", [
+    f"{t(0)} 8 zmod4710_WriteAO(4, 6, 1, 7) = 0",
+    f"{t(10)} 9 ! insert 4 ZM-4704 firmware 3", f"{t(10)} 9 ! slot 4 ZM-4704 mode 1",
+    f"{t(10)} 9 ! slot 4 channel 0 output 0 range 0 power-on 0 range 0",
+])], [
+    row("0.000000", 4, 6, "7", "V", "1", "", "", "", "", "zmod4710_WriteAO"),
+    row("0.000010", 4, 6, "", "", "", "", "", "", "", "insert 4 ZM-4704 firmware 3"),
+    row("0.000010", 4, 0, "0", "V", "0", "0", "V", "0", "1", "insert 4 ZM-4704 firmware 3"),
 ])
 
 check("a bad line", [written("bad.txt", [
