@@ -1,21 +1,8 @@
 #include "backplane_report.hpp"
 
-#include <cstdio>
-
 namespace zmod4710_sim {
 
 namespace {
-
-// printf's formatting into a string of whatever length it takes.
-template <class... Arguments> std::string formatted(const char *format, Arguments... arguments) {
-    const int length = std::snprintf(nullptr, 0, format, arguments...);
-    if (length <= 0) {
-        return "";
-    }
-    std::string text(static_cast<std::size_t>(length), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, arguments...);
-    return text;
-}
 
 // "12.0000 mA", "-2.5000 V"
 std::string describe_output(int range, float value) {

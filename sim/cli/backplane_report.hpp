@@ -4,10 +4,22 @@
 #include "backplane.hpp"
 #include "backplane_changes.hpp"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 namespace zmod4710_sim {
+
+// printf's formatting into a string of whatever length it takes.
+template <class... Arguments> std::string formatted(const char *format, Arguments... arguments) {
+    const int length = std::snprintf(nullptr, 0, format, arguments...);
+    if (length <= 0) {
+        return "";
+    }
+    std::string text(static_cast<std::size_t>(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, arguments...);
+    return text;
+}
 
 // Each occupied slot with its module, firmware and power-on mode, and a table of
 // its channels; with_calibration adds each channel's gain and offset in every range.

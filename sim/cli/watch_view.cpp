@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <deque>
 
 namespace zmod4710_sim {
@@ -15,12 +14,6 @@ namespace zmod4710_sim {
 namespace {
 
 constexpr int kBarWidth = 20;
-
-template <class... Arguments> std::string formatted(const char *format, Arguments... arguments) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, arguments...);
-    return text;
-}
 
 // " 12.000 mA"
 std::string value_in(int range, float value) {
