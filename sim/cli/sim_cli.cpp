@@ -54,8 +54,7 @@ struct Options {
     int after = 0;
     bool always = false;
     bool clear = false;
-    // What a change did, as the trace tells it.
-    std::vector<std::string> told;
+    bool uses_state = true; // what the command does needs the state file
     std::string format = "csv";
     std::vector<std::string> traces;
     int status = 0; // what a command that goes on when something fails exits with
@@ -110,6 +109,45 @@ CLI::Validator not_empty() {
 // Each subcommand, when chosen, sets the action that the command line asks for.
 using Action = std::function<void(const StateFile &, std::ostream &out, std::ostream &err)>;
 
+// One line on err, starting with the program's name. Whatever the message,
+// something is said: when memory runs out, a line that needs none.
+void report(std::ostream &err, std::string_view message) noexcept {
+    try {
+        const std::string line = one_line(message);
+        err << kProgram << ": " << line << "\n";
+    } catch (...) {
+        err << kProgram << ": out of memory\n";
+    }
+}
+
+// Makes change to the state; change returns the lines that tell it, none when
+// it changed nothing, which is then not stored. The lines are appended to the
+// trace that ZMOD4710_SIM_TRACE names while the state's lock is still held, so
+// that programs sharing the state trace in the order they changed it. A trace
+// that cannot be written is told, and the change stands.
+void make_change(const StateFile &file, const std::function<Told(Backplane &)> &change,
+                 std::ostream &err) {
+    Told told;
+    std::string not_traced;
+    file.update([&](Backplane &backplane) { return !(told = change(backplane)).empty(); }, nullptr,
+                [&]() noexcept {
+                    const char *trace = std::getenv("ZMOD4710_SIM_TRACE");
+                    if (trace == nullptr || *trace == '\0') {
+                        return;
+                    }
+                    try {
+                        TraceWriter().append(trace, &file.path(), utc_microseconds_now(), told);
+                    } catch (const std::bad_alloc &) {
+                        not_traced = "out of memory";
+                    } catch (const StateError &error) {
+                        not_traced = error.what();
+                    }
+                });
+    if (!not_traced.empty()) {
+        report(err, "the trace is not written: " + not_traced);
+    }
+}
+
 void add_show(CLI::App &app, Options &options, Action &action) {
     CLI::App *show = app.add_subcommand(
         "show", "Show each occupied slot: its module, firmware, power-on mode and channels");
@@ -132,18 +170,16 @@ void add_show(CLI::App &app, Options &options, Action &action) {
     });
 }
 
-void add_power_cycle(CLI::App &app, Options &options, Action &action) {
+void add_power_cycle(CLI::App &app, Action &action) {
     CLI::App *power_cycle_command = app.add_subcommand(
         "power-cycle", "Power the controller off and on: channels take their power-on values "
                        "(mode 1) or hold their outputs (mode 2)");
     power_cycle_command->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
             std::vector<ModulePowerUp> report;
-            file.update([&](Backplane &backplane) {
-                report = power_cycle(backplane);
-                options.told = told_with_backplane(told_power_cycle(), backplane);
-                return true;
-            });
+            make_change(
+                file, [&](Backplane &backplane) { return make_power_cycle(backplane, &report); },
+                err);
             out << describe_power_cycle(report);
         };
     });
@@ -166,16 +202,17 @@ void add_insert(CLI::App &app, Options &options, Action &action) {
         ->check(CLI::Range(0, static_cast<int>(kMaxFirmware)));
     insert->add_flag("--replace", options.replace, "Replace the module the slot holds");
     insert->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
             const ModuleKind kind = *module_kind_named(options.module);
             try {
-                file.update([&](Backplane &backplane) {
-                    insert_module(backplane, options.slot, kind,
-                                  static_cast<std::int16_t>(options.firmware), options.replace);
-                    options.told = told_with_slot(told_insert(options.slot, kind, options.firmware),
-                                                  backplane, options.slot);
-                    return true;
-                });
+                make_change(
+                    file,
+                    [&](Backplane &backplane) {
+                        return make_insert(backplane, options.slot, kind,
+                                           static_cast<std::int16_t>(options.firmware),
+                                           options.replace);
+                    },
+                    err);
             } catch (const ChangeRefused &refused) {
                 if (refused.reason() != ChangeRefused::Reason::occupied) {
                     throw;
@@ -194,13 +231,14 @@ void add_remove(CLI::App &app, Options &options, Action &action) {
     CLI::App *remove = app.add_subcommand("remove", "Take the module out of a slot");
     add_slot(*remove, options);
     remove->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
             Module removed;
-            file.update([&](Backplane &backplane) {
-                removed = remove_module(backplane, options.slot);
-                options.told = told_with_slot(told_remove(options.slot), backplane, options.slot);
-                return true;
-            });
+            make_change(
+                file,
+                [&](Backplane &backplane) {
+                    return make_remove(backplane, options.slot, &removed);
+                },
+                err);
             out << "Slot " << options.slot << ": " << module_label(removed.kind) << " removed\n";
         };
     });
@@ -230,17 +268,17 @@ void add_calibrate(CLI::App &app, Options &options, Action &action) {
         ->transform(decimal())
         ->check(CLI::Range(-32768, 32767));
     calibrate->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
             const Calibration calibration{static_cast<std::uint16_t>(options.gain),
                                           static_cast<std::int16_t>(options.offset)};
             Calibration before;
-            file.update([&](Backplane &backplane) {
-                before = set_calibration(backplane, options.slot, options.channel, options.range,
-                                         calibration);
-                options.told = {
-                    told_calibrate(options.slot, options.channel, options.range, calibration)};
-                return true;
-            });
+            make_change(
+                file,
+                [&](Backplane &backplane) {
+                    return make_calibration(backplane, options.slot, options.channel, options.range,
+                                            calibration, &before);
+                },
+                err);
             out << "Slot " << options.slot << " CH " << options.channel << ", "
                 << range_name(options.range) << ": gain " << calibration.gain << ", offset "
                 << calibration.offset << " (was gain " << before.gain << ", offset "
@@ -249,16 +287,12 @@ void add_calibrate(CLI::App &app, Options &options, Action &action) {
     });
 }
 
-void add_reset(CLI::App &app, Options &options, Action &action) {
+void add_reset(CLI::App &app, Action &action) {
     CLI::App *reset = app.add_subcommand(
         "reset", "Go back to the factory backplane: one ZM-4710 in slot 0, outputs at 0");
     reset->callback([&] {
-        action = [&](const StateFile &file, std::ostream &out, std::ostream &) {
-            file.update([&](Backplane &backplane) {
-                reset_backplane(backplane);
-                options.told = told_with_backplane(told_reset(), backplane);
-                return true;
-            });
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
+            make_change(file, make_reset, err);
             out << "Backplane reset: a factory ZM-4710 in slot 0, every other slot empty\n";
         };
     });
@@ -311,15 +345,10 @@ Refusal refusal_asked(const Options &options, const CLI::App &refuse) {
     return refusal;
 }
 
-void clear_pending_refusals(const StateFile &file, Options &options, std::ostream &out) {
+void clear_pending_refusals(const StateFile &file, std::ostream &out, std::ostream &err) {
     std::size_t cleared = 0;
-    file.update([&](Backplane &backplane) {
-        cleared = clear_refusals(backplane);
-        if (cleared > 0) {
-            options.told = {told_clear_refusals(cleared)};
-        }
-        return cleared > 0;
-    });
+    make_change(
+        file, [&](Backplane &backplane) { return make_clear_refusals(backplane, &cleared); }, err);
     out << (cleared == 0 ? std::string("No refusals on request were pending")
                          : "Refusals on request cleared: " + std::to_string(cleared))
         << "\n";
@@ -347,16 +376,13 @@ void add_refuse(CLI::App &app, Options &options, Action &action) {
     refuse->add_flag("--clear", options.clear, "Remove every refusal pending");
     refuse->callback([&, refuse] {
         const Refusal refusal = refusal_asked(options, *refuse);
-        action = [&, refusal](const StateFile &file, std::ostream &out, std::ostream &) {
+        action = [&, refusal](const StateFile &file, std::ostream &out, std::ostream &err) {
             if (options.clear) {
-                clear_pending_refusals(file, options, out);
+                clear_pending_refusals(file, out, err);
                 return;
             }
-            file.update([&](Backplane &backplane) {
-                add_refusal(backplane, refusal);
-                options.told = {told_refuse(refusal)};
-                return true;
-            });
+            make_change(
+                file, [&](Backplane &backplane) { return make_refusal(backplane, refusal); }, err);
             out << "Refusing " << describe_refusal(refusal) << "\n";
         };
     });
@@ -373,17 +399,6 @@ void add_refusals(CLI::App &app, Options &options, Action &action) {
                                  : describe_refusals(backplane.refusals));
         };
     });
-}
-
-// One line on err, starting with the program's name. Whatever the message,
-// something is said: when memory runs out, a line that needs none.
-void report(std::ostream &err, std::string_view message) noexcept {
-    try {
-        const std::string line = one_line(message);
-        err << kProgram << ": " << line << "\n";
-    } catch (...) {
-        err << kProgram << ": out of memory\n";
-    }
 }
 
 constexpr char kTimelineUsage[] =
@@ -424,6 +439,7 @@ void add_timeline(CLI::App &app, Options &options, Action &action) {
             "csv|vcd|jsonl"));
     timeline->add_option("TRACE", options.traces, "Traces to read (default: $ZMOD4710_SIM_TRACE)");
     timeline->callback([&] {
+        options.uses_state = false;
         action = [&](const StateFile &, std::ostream &out, std::ostream &err) {
             const std::vector<std::filesystem::path> traces = traces_to_read(options);
             if (traces.empty()) {
@@ -456,21 +472,6 @@ void add_watch(CLI::App &app, Options &options, Action &action) {
     });
 }
 
-// Appends what a change did to the trace that ZMOD4710_SIM_TRACE names, if it
-// names one. A trace that cannot be written is told, and the change stands.
-void tell_the_trace(const StateFile &file, const std::vector<std::string> &told,
-                    std::ostream &err) {
-    const char *trace = std::getenv("ZMOD4710_SIM_TRACE");
-    if (told.empty() || trace == nullptr || *trace == '\0') {
-        return;
-    }
-    try {
-        append_to_trace(trace, file.path(), trace_lines(told));
-    } catch (const StateError &error) {
-        report(err, std::string("the trace is not written: ") + error.what());
-    }
-}
-
 // The command line's parser, with every command, filling options and action.
 std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
     auto app = std::make_unique<CLI::App>(
@@ -482,11 +483,11 @@ std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
         ->type_name("FILE")
         ->check(not_empty());
     add_show(*app, options, action);
-    add_power_cycle(*app, options, action);
+    add_power_cycle(*app, action);
     add_insert(*app, options, action);
     add_remove(*app, options, action);
     add_calibrate(*app, options, action);
-    add_reset(*app, options, action);
+    add_reset(*app, action);
     add_refuse(*app, options, action);
     add_refusals(*app, options, action);
     add_timeline(*app, options, action);
@@ -518,17 +519,18 @@ int run(int argc, const char *const *argv, std::ostream &out, std::ostream &err)
     if (const std::optional<int> status = parse(*app, argc, argv, out, err)) {
         return *status;
     }
-    const std::filesystem::path path =
-        options.state.empty() ? default_state_path() : std::filesystem::path(options.state);
+    // Only a command that uses the state resolves it: the timeline reads traces alone.
+    const std::filesystem::path path = !options.uses_state ? std::filesystem::path()
+                                       : options.state.empty()
+                                           ? default_state_path()
+                                           : std::filesystem::path(options.state);
     if (path == kMemoryState) {
         report(err, std::string(kMemoryState) +
                         " names a backplane in one program's memory, which no other program "
                         "can see: name a state file");
         return kRefused;
     }
-    const StateFile file(path);
-    action(file, out, err);
-    tell_the_trace(file, options.told, err);
+    action(StateFile(path), out, err);
     // Output that could not be written is a failure, not something done.
     if (!out.flush()) {
         report(err, "cannot write the standard output");

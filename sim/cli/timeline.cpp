@@ -187,14 +187,17 @@ public:
         out_ << "$enddefinitions $end\n";
     }
     void write(const Row &row) override {
+        const SlotVariables &variables = slots_[static_cast<std::size_t>(row.slot)];
+        const std::string &id = variables.ids[static_cast<std::size_t>(row.channel)];
+        if (id.empty()) {
+            return; // never a variable that was not declared
+        }
         const std::int64_t at = std::max(row.microseconds, last_); // times never go back in a VCD
         if (at != last_ || !started_) {
             out_ << '#' << at << '\n';
             last_ = at;
             started_ = true;
         }
-        const SlotVariables &variables = slots_[static_cast<std::size_t>(row.slot)];
-        const std::string &id = variables.ids[static_cast<std::size_t>(row.channel)];
         out_ << 'r' << number_or(row.seen.output, "nan") << ' ' << id << "o\n"
              << 'b' << binary(row.seen.range) << ' ' << id << "r\n"
              << 's' << unit_or(row.seen.range, "unknown") << ' ' << id << "u\n"
@@ -278,20 +281,32 @@ struct Source {
     std::string last_change; // what the lines of a slot were told after
 };
 
-// Reads the traces merged by time and replays them into format.
+// Reads the traces merged by time and replays them into format; each no
+// further than its limit, when limits are given (the bytes a first pass read,
+// so that the second reads the same lines, whatever was appended meanwhile).
 class Replay {
 public:
     Replay(const std::vector<std::filesystem::path> &traces, Format &format, std::ostream *err,
-           bool first_pass)
+           bool first_pass, const std::vector<std::uint64_t> &limits = {})
         : format_(format), err_(err), first_pass_(first_pass) {
         // Set aside at once: a head's views into its text must not move.
         sources_.reserve(traces.size());
-        for (const std::filesystem::path &path : traces) {
+        for (std::size_t index = 0; index < traces.size(); ++index) {
             Source &source = sources_.emplace_back();
-            source.path = path;
-            source.reader = std::make_unique<TraceReader>(path);
+            source.path = traces[index];
+            source.reader = std::make_unique<TraceReader>(
+                traces[index], index < limits.size() ? limits[index] : TraceReader::kNoLimit);
             advance(source);
         }
+    }
+
+    // The bytes read of each trace.
+    std::vector<std::uint64_t> consumed() const {
+        std::vector<std::uint64_t> bytes;
+        for (const Source &source : sources_) {
+            bytes.push_back(source.reader->consumed());
+        }
+        return bytes;
     }
 
     // Whether every line was read.
@@ -368,33 +383,36 @@ private:
             if (line.slot >= 0 && line.slot < kSlotCount && line.channel >= 0 &&
                 line.channel < kMostChannels) {
                 change(
-                    line, line.channel,
+                    line.slot, line, line.channel,
                     ChannelSeen{line.output, line.range, line.power_on_value, line.power_on_range},
                     source.last_change);
             }
             break;
+        case TraceLine::Kind::time_zero:
+            break; // what the history's times count from: no change
         }
     }
 
     void take_call(const TraceLine &line) {
-        if (line.result != 0 || line.slot < 0 || line.slot >= kSlotCount) {
+        const CallRecord &call = line.record;
+        if (call.result != 0 || call.slot < 0 || call.slot >= kSlotCount) {
             return; // a call that failed changed nothing
         }
-        const std::string cause = "zmod4710_" + call_name(line.call);
-        if ((line.call == Call::write_ao || line.call == Call::write_power_on_ao) &&
-            line.channel >= 0 && line.channel < kMostChannels && is_range_code(line.range)) {
-            ChannelSeen seen = seen_of(line.slot, line.channel).value_or(ChannelSeen{});
-            const float value = clamp_to_range(line.range, line.value);
-            if (line.call == Call::write_ao) {
+        const std::string cause = "zmod4710_" + call_name(call.call);
+        if ((call.call == Call::write_ao || call.call == Call::write_power_on_ao) &&
+            call.channel >= 0 && call.channel < kMostChannels && is_range_code(call.range)) {
+            ChannelSeen seen = seen_of(call.slot, call.channel).value_or(ChannelSeen{});
+            const float value = clamp_to_range(call.range, call.value);
+            if (call.call == Call::write_ao) {
                 seen.output = value;
-                seen.range = line.range;
+                seen.range = call.range;
             } else {
                 seen.power_on_value = value;
-                seen.power_on_range = line.range;
+                seen.power_on_range = call.range;
             }
-            change(line, line.channel, seen, cause);
-        } else if (line.call == Call::set_power_on_en_status) {
-            set_mode(line, line.mode, cause);
+            change(call.slot, line, call.channel, seen, cause);
+        } else if (call.call == Call::set_power_on_en_status) {
+            set_mode(call.slot, line, call.mode, cause);
         }
     }
 
@@ -409,19 +427,19 @@ private:
         for (int channel = drives ? channel_count(*line.module) : 0; channel < kMostChannels;
              ++channel) {
             if (slot.channels[static_cast<std::size_t>(channel)]) {
-                change(line, channel, ChannelSeen{}, cause);
+                change(line.slot, line, channel, ChannelSeen{}, cause);
                 slot.channels[static_cast<std::size_t>(channel)].reset(); // not the module's
             }
         }
         if (drives) {
-            set_mode(line, line.mode, cause);
+            set_mode(line.slot, line, line.mode, cause);
         } else {
             slot.mode.reset();
         }
     }
 
-    void set_mode(const TraceLine &line, int mode, std::string_view cause) {
-        SlotSeen &slot = slots_[static_cast<std::size_t>(line.slot)];
+    void set_mode(int slot_number, const TraceLine &line, int mode, std::string_view cause) {
+        SlotSeen &slot = slots_[static_cast<std::size_t>(slot_number)];
         if (slot.mode == mode) {
             return;
         }
@@ -429,7 +447,7 @@ private:
         for (int channel = 0; channel < kMostChannels; ++channel) {
             if (const std::optional<ChannelSeen> &seen =
                     slot.channels[static_cast<std::size_t>(channel)]) {
-                emit(line, channel, *seen, cause);
+                emit(slot_number, line, channel, *seen, cause);
             }
         }
     }
@@ -438,24 +456,25 @@ private:
         return slots_[static_cast<std::size_t>(slot)].channels[static_cast<std::size_t>(channel)];
     }
 
-    void change(const TraceLine &line, int channel, const ChannelSeen &now,
+    void change(int slot, const TraceLine &line, int channel, const ChannelSeen &now,
                 std::string_view cause) {
-        std::optional<ChannelSeen> &seen = seen_of(line.slot, channel);
+        std::optional<ChannelSeen> &seen = seen_of(slot, channel);
         if (seen == now) {
             return;
         }
         seen = now;
-        emit(line, channel, now, cause);
+        emit(slot, line, channel, now, cause);
     }
 
-    void emit(const TraceLine &line, int channel, const ChannelSeen &seen, std::string_view cause) {
+    void emit(int slot, const TraceLine &line, int channel, const ChannelSeen &seen,
+              std::string_view cause) {
         const Row row{line.microseconds - first_,
                       line.time,
                       line.process,
-                      line.slot,
+                      slot,
                       channel,
                       seen,
-                      slots_[static_cast<std::size_t>(line.slot)].mode,
+                      slots_[static_cast<std::size_t>(slot)].mode,
                       cause};
         if (first_pass_) {
             format_.note(row);
@@ -493,7 +512,7 @@ bool write_timeline(const std::vector<std::filesystem::path> &traces, TimelineFo
     if (writer->needs_first_pass()) {
         Replay noting(traces, *writer, &err, true);
         const bool whole = noting.run();
-        Replay(traces, *writer, nullptr, false).run();
+        Replay(traces, *writer, nullptr, false, noting.consumed()).run();
         return whole;
     }
     return Replay(traces, *writer, &err, false).run();

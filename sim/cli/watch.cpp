@@ -3,7 +3,7 @@
 // so that nothing runs while nothing changes.
 #include "watch.hpp"
 
-#include "trace_file.hpp"
+#include "trace_lines.hpp"
 #include "watch_view.hpp"
 
 #include <curses.h>
@@ -139,7 +139,7 @@ int log_changes(const std::filesystem::path &state, const std::filesystem::path 
     std::optional<Watched> before;
     while (stop_asked == 0) {
         Watched now = look(state, trace);
-        const std::string time = utc_time_now();
+        const std::string time = utc_text(utc_microseconds_now());
         for (const std::string &line : change_lines(before ? &*before : nullptr, now)) {
             out << time << ' ' << line << '\n';
         }

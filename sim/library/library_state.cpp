@@ -1,6 +1,6 @@
 #include "library_state.hpp"
 
-#include "environment_seen.hpp"
+#include "library_trace.hpp"
 #include "memory_backplane.hpp"
 #include "one_line.hpp"
 #include "platform.hpp"
@@ -20,14 +20,6 @@ namespace zmod4710_sim::library {
 
 namespace {
 
-// What the environment names, looked at again only when it changed: a call
-// need not search it for variables it does not have.
-struct NamedByEnvironment {
-    EnvironmentSeen seen;
-    bool memory = false; // ZMOD4710_SIM_STATE is ":memory:"
-    std::string trace;
-};
-
 // Which backplane a test chose.
 enum class Chosen { by_environment, memory, file };
 
@@ -38,7 +30,6 @@ struct InUse {
     Chosen chosen = Chosen::by_environment;
     std::filesystem::path chosen_file;
     bool on_memory = false; // the last call was on memory
-    NamedByEnvironment named;
     // The insertion of the module each slot's Init succeeded on.
     std::optional<std::uint32_t> registered[kSlotCount];
 };
@@ -61,39 +52,27 @@ void unlock_after_fork() {
     process_mutex().unlock();
 }
 
+// A child's trace is its own: opened anew, with lines of its own number.
+void unlock_in_child() {
+    forget_trace();
+    process_mutex().unlock();
+}
+
 // The process's lock is taken before a fork, so that a child finds what the
 // process keeps whole. The library opens lock files only while it holds it, and
 // these handlers, set after the storage's, run before them (the last set runs
 // first): a fork then never begins while a lock file is being opened.
 [[maybe_unused]] const bool fork_handlers_set = []() noexcept {
     close_lock_files_in_forked_children();
-    platform::on_fork(lock_before_fork, unlock_after_fork, unlock_after_fork);
+    platform::on_fork(lock_before_fork, unlock_after_fork, unlock_in_child);
     return true;
 }();
 
-const NamedByEnvironment &named_by_environment() {
-    NamedByEnvironment &named = in_use().named;
-    if (!named.seen.may_have_changed()) {
-        return named;
-    }
+// Whether ZMOD4710_SIM_STATE names the backplane in memory: read at every call,
+// as a program may set it between two.
+bool memory_named() {
     const char *state = std::getenv("ZMOD4710_SIM_STATE");
-    named.memory = state != nullptr && std::strcmp(state, kMemoryState) == 0;
-    const char *trace = std::getenv("ZMOD4710_SIM_TRACE");
-    named.trace = trace != nullptr ? trace : "";
-    named.seen.look({"ZMOD4710_SIM_STATE", "ZMOD4710_SIM_TRACE"});
-    return named;
-}
-
-// The callback, under the process's lock, which a fork waits for; whether one
-// is set, without it, so that a call with none takes no lock for it.
-struct OnCallSet {
-    std::atomic<bool> set{false};
-    OnCall callback;
-};
-
-OnCallSet &on_call_set() {
-    static OnCallSet state;
-    return state;
+    return state != nullptr && std::strcmp(state, kMemoryState) == 0;
 }
 
 std::shared_ptr<const BackplaneStore> memory_in_use(InUse &state) {
@@ -105,6 +84,11 @@ std::shared_ptr<const BackplaneStore> memory_in_use(InUse &state) {
         state.on_memory = true;
     }
     return state.memory;
+}
+
+bool on_memory_now(const InUse &state) {
+    return state.chosen == Chosen::memory ||
+           (state.chosen == Chosen::by_environment && memory_named());
 }
 
 } // namespace
@@ -129,8 +113,7 @@ ProcessLock hold_process() {
 
 std::shared_ptr<const BackplaneStore> backplane_in_use() {
     InUse &state = in_use();
-    if (state.chosen == Chosen::memory ||
-        (state.chosen == Chosen::by_environment && named_by_environment().memory)) {
+    if (on_memory_now(state)) {
         return memory_in_use(state);
     }
     std::filesystem::path path =
@@ -147,6 +130,21 @@ std::shared_ptr<const BackplaneStore> backplane_in_use() {
     return state.file;
 }
 
+std::optional<std::filesystem::path> state_file_in_use() {
+    const InUse &state = in_use();
+    if (on_memory_now(state)) {
+        return std::nullopt;
+    }
+    if (state.chosen == Chosen::file) {
+        return state.chosen_file;
+    }
+    try {
+        return default_state_path();
+    } catch (const StateError &) {
+        return std::nullopt;
+    }
+}
+
 void use_memory() {
     InUse &state = in_use();
     state.memory = std::make_shared<const MemoryBackplane>();
@@ -159,26 +157,6 @@ void use_state(const std::optional<std::filesystem::path> &path) {
     InUse &state = in_use();
     state.chosen = path ? Chosen::file : Chosen::by_environment;
     state.chosen_file = path.value_or(std::filesystem::path());
-}
-
-std::string trace_named() {
-    return named_by_environment().trace;
-}
-
-OnCall on_call() {
-    OnCallSet &state = on_call_set();
-    if (!state.set.load(std::memory_order_acquire)) {
-        return {};
-    }
-    const ProcessLock held = hold_process();
-    return state.callback;
-}
-
-void set_on_call(const OnCall &callback) {
-    OnCallSet &state = on_call_set();
-    const ProcessLock held = hold_process();
-    state.callback = callback;
-    state.set.store(callback.callback != nullptr, std::memory_order_release);
 }
 
 bool is_registered(int slot) {

@@ -16,7 +16,6 @@
 #include <memory>
 #include <new>
 #include <optional>
-#include <string>
 
 namespace zmod4710_sim::library {
 
@@ -45,17 +44,9 @@ std::shared_ptr<const BackplaneStore> backplane_in_use();
 void use_memory();
 // From now on, the state file at path, or with nothing, as the environment says.
 void use_state(const std::optional<std::filesystem::path> &path);
-// The trace that ZMOD4710_SIM_TRACE names, or "" for none.
-std::string trace_named();
-
-// The test's callback and its context (zmod4710_sim_on_call), read and set
-// without the process's lock held, from any thread.
-struct OnCall {
-    zmod4710_sim_callback callback = nullptr;
-    void *context = nullptr;
-};
-OnCall on_call();
-void set_on_call(const OnCall &callback);
+// The state file that a call now would use, or nothing (a backplane in memory,
+// or no place for a state), which is read and changes nothing.
+std::optional<std::filesystem::path> state_file_in_use();
 
 // Whether zmod4710_Init succeeded on slot, for whatever module it held then;
 // and whether it did for module, the one the slot holds now: a module put in

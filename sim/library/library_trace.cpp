@@ -1,14 +1,18 @@
 #include "library_trace.hpp"
 
+#include "call_clock.hpp"
+#include "library_state.hpp"
 #include "one_line.hpp"
-#include "state_file.hpp"
 #include "trace_file.hpp"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <new>
+#include <optional>
 #include <string_view>
 
 namespace zmod4710_sim::library {
@@ -44,23 +48,21 @@ void report_trace_problem(const char *message) noexcept {
     }
 }
 
-// The state file that the trace must not be, when one can be named.
-std::filesystem::path state_path_if_any() {
-    try {
-        return default_state_path();
-    } catch (const StateError &) {
-        return {};
-    }
+TraceWriter &writer() {
+    static TraceWriter kept(told_time_zero(utc_time_zero()));
+    return kept;
 }
 
-// Appends the lines that texts gives, when file names a trace; nothing is
-// made for it otherwise.
-template <class Texts> void append(const std::string &file, const Texts &texts) noexcept {
-    if (file.empty()) {
+// Appends the lines that texts gives, when ZMOD4710_SIM_TRACE names a trace;
+// nothing is made for it otherwise.
+template <class Texts> void append(std::int64_t microseconds, const Texts &texts) noexcept {
+    const char *named = std::getenv("ZMOD4710_SIM_TRACE");
+    if (named == nullptr || *named == '\0') {
         return;
     }
     try {
-        append_to_trace(file, state_path_if_any(), trace_lines(texts()));
+        const std::optional<std::filesystem::path> state = state_file_in_use();
+        writer().append(named, state ? &*state : nullptr, microseconds, texts());
     } catch (const std::bad_alloc &) {
         report_trace_problem("out of memory");
     } catch (const std::exception &error) {
@@ -70,15 +72,19 @@ template <class Texts> void append(const std::string &file, const Texts &texts) 
 
 } // namespace
 
-void trace(const std::string &file, const std::vector<std::string> &texts) noexcept {
+void trace(std::int64_t microseconds, const std::vector<std::string> &texts) noexcept {
     if (texts.empty()) {
         return;
     }
-    append(file, [&] { return texts; });
+    append(microseconds, [&] { return texts; });
 }
 
-void trace(const std::string &file, const CallRecord &record) noexcept {
-    append(file, [&] { return std::vector<std::string>{call_text(record)}; });
+void trace(const CallRecord &record, std::int64_t microseconds) noexcept {
+    append(microseconds, [&] { return std::vector<std::string>{call_text(record)}; });
+}
+
+void forget_trace() noexcept {
+    writer().close();
 }
 
 } // namespace zmod4710_sim::library

@@ -16,7 +16,7 @@
 #include "one_line.hpp"
 #include "platform.hpp"
 #include "state_file.hpp"
-#include "trace_file.hpp"
+#include "test_callback.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -40,50 +40,54 @@ constexpr int kLibraryVersion = ZMOD4710_SIM_LIB_VERSION;
 constexpr char kLibraryDate[] = ZMOD4710_SIM_LIB_DATE;
 static_assert(sizeof kLibraryDate <= ZMOD4710_LIB_DATE_SIZE);
 
-// A module call made from the callback, on the thread it runs on, is answered
-// without calling it again.
-thread_local bool in_callback = false;
-
 // What the test's callback answers to the call (0: let it go on), called with
 // no lock of the library's held, so that it may use the control functions. It
-// sees the call at the time it is called; the history keeps when it was answered.
-int callback_answer(const CallRecord &record) {
-    // Whether one is set is asked first: a call with none need not look further.
-    const OnCall set = on_call();
-    if (set.callback == nullptr || in_callback) {
-        return kOk;
-    }
+// sees the call at the time it is called.
+int answer_of_callback(const CallRecord &record) {
     zmod4710_sim_call call = as_call(record);
-    {
-        const ProcessLock held = hold_process();
-        call.time = call_clock().now();
-    }
+    call.time = call_time_now().seconds;
     call.result = kOk;
-    in_callback = true;
-    const int answer = set.callback(&call, set.context);
-    in_callback = false;
-    return answer;
+    return library::callback_answer(call);
 }
+
+// Tells a call that is answered: takes the time and traces it, while the lock
+// under which it was answered is still held.
+class Telling {
+public:
+    explicit Telling(CallRecord &record) : record_(record) {}
+    void operator()() noexcept {
+        const CallTime now = call_time_now();
+        record_.time = now.seconds;
+        trace(record_, now.utc_microseconds);
+        told_ = true;
+    }
+    bool told() const { return told_; }
+
+private:
+    CallRecord &record_;
+    bool told_ = false;
+};
 
 // Answers a call: operation fills in record, with the process's lock held,
 // which it may let go while it waits; any failure is the state's problem. The
-// test's callback may answer first instead. The call is then kept in the
-// history and traced. Its time is taken under the same lock as it is kept, so
-// that the history's times never go back.
+// test's callback may answer first instead. The call is told at the moment it
+// is answered: a change that a state file stores is told while its lock is
+// held, so that programs sharing the file trace in the order they changed it
+// (operation calls tell then); any other call under the process's lock. It is
+// then kept in the history, under the same lock, so the history's order and
+// times are the order and times the calls were answered in.
 template <class Operation> int answered(CallRecord record, const Operation &operation) noexcept {
-    std::string traced_to;
-    const int answer = guarded([&] { return callback_answer(record); });
+    const int answer = guarded([&] { return answer_of_callback(record); });
     guarded([&] {
         ProcessLock held = hold_process();
+        Telling tell(record);
         std::exception_ptr failure;
         try {
-            record.time = call_clock().now();
-            traced_to = trace_named();
             if (answer != kOk) {
                 record.result = answer;
                 record.answered_by_callback = true;
             } else {
-                operation(record, held);
+                operation(record, held, tell);
             }
         } catch (...) {
             failure = std::current_exception();
@@ -91,15 +95,15 @@ template <class Operation> int answered(CallRecord record, const Operation &oper
             record.refused_on_request = false;
             record.given = CallRecord::Given::nothing;
         }
-        // Kept under the same lock as the answer, so the history's order is
-        // the order the calls were answered in, a failed one included.
+        if (!tell.told()) {
+            tell();
+        }
         history().keep(record);
         if (failure) {
             std::rethrow_exception(failure);
         }
         return kOk;
     });
-    trace(traced_to, record);
     return record.result;
 }
 
@@ -162,8 +166,10 @@ bool refused_on_request(const BackplaneStore &store, const Backplane &backplane,
 
 // Applies change to the module in an initialized slot and stores the result;
 // change answers kOk to keep its change, anything else to drop it. A refusal
-// asked for is used up in the same change.
-template <class Change> void change_module(CallRecord &record, ProcessLock &held, Change change) {
+// asked for is used up in the same change. The call is told once what it
+// changed is stored.
+template <class Change>
+void change_module(CallRecord &record, ProcessLock &held, Telling &tell, Change change) {
     // The backplane first: registrations made on another one are forgotten.
     const std::shared_ptr<const BackplaneStore> store = backplane_in_use();
     if (!is_registered(record.slot)) {
@@ -185,17 +191,18 @@ template <class Change> void change_module(CallRecord &record, ProcessLock &held
             record.result = change(*analog_module(backplane, record.slot));
             return record.result == kOk || counted;
         },
-        &held);
+        &held, [&] { tell(); });
 }
 
 // The same, for one channel's output in one range.
 template <class Change>
-void change_channel(CallRecord &record, ProcessLock &held, float value, Change change) {
+void change_channel(CallRecord &record, ProcessLock &held, Telling &tell, float value,
+                    Change change) {
     if (!is_range_code(record.range) || !std::isfinite(value)) {
         record.result = kBadArgument;
         return;
     }
-    change_module(record, held, [&](Module &module) {
+    change_module(record, held, tell, [&](Module &module) {
         change(*channel_of(module, record.channel), clamp_to_range(record.range, value));
         return kOk;
     });
@@ -221,43 +228,45 @@ template <class Read> void read_module(CallRecord &record, ProcessLock &held, Re
 extern "C" {
 
 int zmod4710_Init(int slot) {
-    return answered(call_made(Call::init, slot), [&](CallRecord &record, ProcessLock &held) {
-        if (!is_slot(slot)) {
-            record.result = kBadArgument;
-            return;
-        }
-        const std::shared_ptr<const BackplaneStore> store = backplane_in_use();
-        const std::shared_ptr<const Backplane> backplane = store->current();
-        record.result = module_answer(*backplane, record);
-        if (record.result != kOk) {
-            register_module(slot, nullptr);
-            return;
-        }
-        if (!refused_on_request(*store, *backplane, record, held)) {
-            register_module(slot, analog_module(*backplane, slot));
-        }
-    });
+    return answered(call_made(Call::init, slot),
+                    [&](CallRecord &record, ProcessLock &held, Telling &) {
+                        if (!is_slot(slot)) {
+                            record.result = kBadArgument;
+                            return;
+                        }
+                        const std::shared_ptr<const BackplaneStore> store = backplane_in_use();
+                        const std::shared_ptr<const Backplane> backplane = store->current();
+                        record.result = module_answer(*backplane, record);
+                        if (record.result != kOk) {
+                            register_module(slot, nullptr);
+                            return;
+                        }
+                        if (!refused_on_request(*store, *backplane, record, held)) {
+                            register_module(slot, analog_module(*backplane, slot));
+                        }
+                    });
 }
 
 int zmod4710_WriteAO(int slot, int channel, short range, float value) {
     return answered(write_made(Call::write_ao, slot, channel, range, value),
-                    [&](CallRecord &record, ProcessLock &held) {
-                        change_channel(record, held, value, [&](Channel &target, float output) {
-                            target.range = range;
-                            target.output = output;
-                        });
+                    [&](CallRecord &record, ProcessLock &held, Telling &tell) {
+                        change_channel(record, held, tell, value,
+                                       [&](Channel &target, float output) {
+                                           target.range = range;
+                                           target.output = output;
+                                       });
                     });
 }
 
 int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
     CallRecord made = call_made(Call::set_power_on_en_status, slot);
     made.mode = mode;
-    return answered(made, [&](CallRecord &record, ProcessLock &held) {
+    return answered(made, [&](CallRecord &record, ProcessLock &held, Telling &tell) {
         if (mode != kPowerOnValue && mode != kRetentive) {
             record.result = kBadArgument;
             return;
         }
-        change_module(record, held, [&](Module &module) {
+        change_module(record, held, tell, [&](Module &module) {
             module.power_on_mode = mode;
             return kOk;
         });
@@ -266,8 +275,8 @@ int zmod4710_SetPowerOnEnStatus(int slot, short mode) {
 
 int zmod4710_WritePowerOn_AO(int slot, int channel, short range, float value) {
     return answered(write_made(Call::write_power_on_ao, slot, channel, range, value),
-                    [&](CallRecord &record, ProcessLock &held) {
-                        change_channel(record, held, value,
+                    [&](CallRecord &record, ProcessLock &held, Telling &tell) {
+                        change_channel(record, held, tell, value,
                                        [&](Channel &target, float power_on_value) {
                                            target.power_on_range = range;
                                            target.power_on_value = power_on_value;
@@ -279,7 +288,7 @@ int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned shor
                                short *offset) {
     return answered(
         call_made(Call::read_ao_gain_offset, slot, channel, range),
-        [&](CallRecord &record, ProcessLock &held) {
+        [&](CallRecord &record, ProcessLock &held, Telling &) {
             if (!is_range_code(range) || gain == nullptr || offset == nullptr) {
                 record.result = kBadArgument;
                 return;
@@ -298,37 +307,39 @@ int zmod4710_ReadAO_GainOffset(int slot, int channel, short range, unsigned shor
 }
 
 int zmod4710_GetLibVersion(void) {
-    return answered(call_made(Call::get_lib_version),
-                    [](CallRecord &record, ProcessLock &) { record.result = kLibraryVersion; });
+    return answered(
+        call_made(Call::get_lib_version),
+        [](CallRecord &record, ProcessLock &, Telling &) { record.result = kLibraryVersion; });
 }
 
 int zmod4710_GetLibDate(char *date) {
-    return answered(call_made(Call::get_lib_date), [&](CallRecord &record, ProcessLock &held) {
-        if (date == nullptr) {
-            record.result = kBadArgument;
-            return;
-        }
-        // The state is looked at only for a refusal asked for: one that cannot
-        // be read holds none, and the date is had all the same.
-        std::shared_ptr<const BackplaneStore> store;
-        std::shared_ptr<const Backplane> backplane;
-        try {
-            store = backplane_in_use();
-            backplane = store->current();
-        } catch (const StateError &) {
-        }
-        if (backplane && refused_on_request(*store, *backplane, record, held)) {
-            return;
-        }
-        std::memcpy(date, kLibraryDate, sizeof kLibraryDate);
-        record.result = kOk;
-        record.given = CallRecord::Given::date;
-    });
+    return answered(call_made(Call::get_lib_date),
+                    [&](CallRecord &record, ProcessLock &held, Telling &) {
+                        if (date == nullptr) {
+                            record.result = kBadArgument;
+                            return;
+                        }
+                        // The state is looked at only for a refusal asked for: one that cannot
+                        // be read holds none, and the date is had all the same.
+                        std::shared_ptr<const BackplaneStore> store;
+                        std::shared_ptr<const Backplane> backplane;
+                        try {
+                            store = backplane_in_use();
+                            backplane = store->current();
+                        } catch (const StateError &) {
+                        }
+                        if (backplane && refused_on_request(*store, *backplane, record, held)) {
+                            return;
+                        }
+                        std::memcpy(date, kLibraryDate, sizeof kLibraryDate);
+                        record.result = kOk;
+                        record.given = CallRecord::Given::date;
+                    });
 }
 
 int zmod4710_GetFirmwareVersion(int slot, short *version) {
     return answered(call_made(Call::get_firmware_version, slot),
-                    [&](CallRecord &record, ProcessLock &held) {
+                    [&](CallRecord &record, ProcessLock &held, Telling &) {
                         if (version == nullptr) {
                             record.result = kBadArgument;
                             return;

@@ -6,10 +6,11 @@
 #include "zmod4710_sim.h"
 
 #include "backplane_changes.hpp"
+#include "call_clock.hpp"
 #include "call_history.hpp"
 #include "library_state.hpp"
 #include "library_trace.hpp"
-#include "trace_lines.hpp"
+#include "test_callback.hpp"
 
 #include <cstring>
 #include <filesystem>
@@ -25,10 +26,11 @@ namespace {
 
 // Makes change to the backplane in use, or nothing when it is refused, with the
 // result that says why; the process's lock is held. The change returns the
-// lines that tell it, which the trace is given.
+// lines that tell it, which the trace is given once it is stored, before the
+// state's lock is let go.
 template <class Change> int change_held(ProcessLock &held, const Change &change) {
     int result = kOk;
-    std::vector<std::string> told;
+    Told told;
     backplane_in_use()->update(
         [&](Backplane &backplane) {
             try {
@@ -40,10 +42,7 @@ template <class Change> int change_held(ProcessLock &held, const Change &change)
                 return false;
             }
         },
-        &held);
-    if (result == kOk) {
-        trace(trace_named(), told);
-    }
+        &held, [&] { trace(call_time_now().utc_microseconds, told); });
     return result;
 }
 
@@ -122,10 +121,7 @@ int zmod4710_sim_use_state(const char *path) {
 int zmod4710_sim_reset(void) {
     return guarded([] {
         ProcessLock held = hold_process();
-        const int result = change_held(held, [](Backplane &backplane) {
-            reset_backplane(backplane);
-            return told_with_backplane(told_reset(), backplane);
-        });
+        const int result = change_held(held, make_reset);
         if (result == kOk) {
             forget_registrations();
             history().clear();
@@ -143,30 +139,22 @@ int zmod4710_sim_insert(int slot, const char *module, short firmware) {
         }
         ProcessLock held = hold_process();
         return change_held(held, [&](Backplane &backplane) {
-            insert_module(backplane, slot, *kind, firmware, /*replace=*/true);
-            return told_with_slot(told_insert(slot, *kind, firmware), backplane, slot);
+            return make_insert(backplane, slot, *kind, firmware, /*replace=*/true);
         });
     });
 }
 
 int zmod4710_sim_remove(int slot) {
-    return changed([&](Backplane &backplane) {
-        remove_module(backplane, slot);
-        return told_with_slot(told_remove(slot), backplane, slot);
-    });
+    return changed([&](Backplane &backplane) { return make_remove(backplane, slot); });
 }
 
 int zmod4710_sim_power_cycle(void) {
-    return changed([](Backplane &backplane) {
-        power_cycle(backplane);
-        return told_with_backplane(told_power_cycle(), backplane);
-    });
+    return changed([](Backplane &backplane) { return make_power_cycle(backplane); });
 }
 
 int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short gain, short offset) {
     return changed([&](Backplane &backplane) {
-        set_calibration(backplane, slot, channel, range, Calibration{gain, offset});
-        return std::vector<std::string>{told_calibrate(slot, channel, range, {gain, offset})};
+        return make_calibration(backplane, slot, channel, range, Calibration{gain, offset});
     });
 }
 
@@ -185,10 +173,8 @@ int zmod4710_sim_refuse_after(const char *call, int slot, int channel, int resul
                                                            : std::optional<int>(times),
                               after};
         ProcessLock held = hold_process();
-        return change_held(held, [&](Backplane &backplane) {
-            add_refusal(backplane, refusal);
-            return std::vector<std::string>{told_refuse(refusal)};
-        });
+        return change_held(held,
+                           [&](Backplane &backplane) { return make_refusal(backplane, refusal); });
     });
 }
 
@@ -197,11 +183,7 @@ int zmod4710_sim_refuse(const char *call, int slot, int channel, int result, int
 }
 
 int zmod4710_sim_clear_refusals(void) {
-    return changed([](Backplane &backplane) {
-        const std::size_t cleared = clear_refusals(backplane);
-        return cleared > 0 ? std::vector<std::string>{told_clear_refusals(cleared)}
-                           : std::vector<std::string>();
-    });
+    return changed([](Backplane &backplane) { return make_clear_refusals(backplane); });
 }
 
 int zmod4710_sim_output(int slot, int channel, short *range, float *value) {
@@ -314,9 +296,13 @@ int zmod4710_sim_calls_text(char *text, int size) {
 
 int zmod4710_sim_on_call(zmod4710_sim_callback callback, void *context) {
     return guarded([&] {
-        set_on_call(OnCall{callback, context});
+        set_callback(callback, context);
         return kOk;
     });
+}
+
+double zmod4710_sim_time_zero(void) {
+    return static_cast<double>(utc_time_zero()) / 1e6;
 }
 
 int zmod4710_sim_clear_calls(void) {

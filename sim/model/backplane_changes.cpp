@@ -1,5 +1,7 @@
 #include "backplane_changes.hpp"
 
+#include "trace_lines.hpp"
+
 #include <algorithm>
 #include <string>
 
@@ -127,6 +129,55 @@ std::size_t clear_refusals(Backplane &backplane) {
     const std::size_t cleared = backplane.refusals.size();
     backplane.refusals.clear();
     return cleared;
+}
+
+Told make_power_cycle(Backplane &backplane, std::vector<ModulePowerUp> *report) {
+    std::vector<ModulePowerUp> made = power_cycle(backplane);
+    if (report != nullptr) {
+        *report = std::move(made);
+    }
+    return told_with_backplane(told_power_cycle(), backplane);
+}
+
+Told make_reset(Backplane &backplane) {
+    reset_backplane(backplane);
+    return told_with_backplane(told_reset(), backplane);
+}
+
+Told make_insert(Backplane &backplane, int slot, ModuleKind kind, std::int16_t firmware,
+                 bool replace) {
+    insert_module(backplane, slot, kind, firmware, replace);
+    return told_with_slot(told_insert(slot, kind, firmware), backplane, slot);
+}
+
+Told make_remove(Backplane &backplane, int slot, Module *removed) {
+    Module taken = remove_module(backplane, slot);
+    if (removed != nullptr) {
+        *removed = std::move(taken);
+    }
+    return told_with_slot(told_remove(slot), backplane, slot);
+}
+
+Told make_calibration(Backplane &backplane, int slot, int channel, int range,
+                      Calibration calibration, Calibration *before) {
+    const Calibration was = set_calibration(backplane, slot, channel, range, calibration);
+    if (before != nullptr) {
+        *before = was;
+    }
+    return {told_calibrate(slot, channel, range, calibration)};
+}
+
+Told make_refusal(Backplane &backplane, const Refusal &refusal) {
+    add_refusal(backplane, refusal);
+    return {told_refuse(refusal)};
+}
+
+Told make_clear_refusals(Backplane &backplane, std::size_t *cleared) {
+    const std::size_t count = clear_refusals(backplane);
+    if (cleared != nullptr) {
+        *cleared = count;
+    }
+    return count > 0 ? Told{told_clear_refusals(count)} : Told();
 }
 
 } // namespace zmod4710_sim

@@ -6,6 +6,7 @@
 #include "backplane.hpp"
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace zmod4710_sim {
@@ -60,5 +61,21 @@ Calibration set_calibration(Backplane &backplane, int slot, int channel, int ran
 void add_refusal(Backplane &backplane, const Refusal &refusal);
 // Removes every refusal pending, and returns how many there were.
 std::size_t clear_refusals(Backplane &backplane);
+
+// Each change above made and told: the trace's lines that tell what was done
+// and what it left (trace_lines.hpp), which zmod4710-sim and the control
+// functions both append. Each throws ChangeRefused as the change does, and a
+// pointer given gets what the change returns.
+using Told = std::vector<std::string>;
+Told make_power_cycle(Backplane &backplane, std::vector<ModulePowerUp> *report = nullptr);
+Told make_reset(Backplane &backplane);
+Told make_insert(Backplane &backplane, int slot, ModuleKind kind, std::int16_t firmware,
+                 bool replace);
+Told make_remove(Backplane &backplane, int slot, Module *removed = nullptr);
+Told make_calibration(Backplane &backplane, int slot, int channel, int range,
+                      Calibration calibration, Calibration *before = nullptr);
+Told make_refusal(Backplane &backplane, const Refusal &refusal);
+// Tells nothing when there was nothing to clear.
+Told make_clear_refusals(Backplane &backplane, std::size_t *cleared = nullptr);
 
 } // namespace zmod4710_sim

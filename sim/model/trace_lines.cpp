@@ -1,6 +1,10 @@
 #include "trace_lines.hpp"
 
+#include "zmod4710_sim.h"
+
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 
 namespace zmod4710_sim {
 
@@ -70,7 +74,8 @@ private:
     bool ok_ = true;
 };
 
-// Days from 1970-01-01 to the date, in the proleptic Gregorian calendar.
+// Days from 1970-01-01 to the date, in the proleptic Gregorian calendar, and
+// back (Howard Hinnant's algorithms).
 std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
     year -= month <= 2 ? 1 : 0;
     const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
@@ -81,7 +86,32 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
 }
 
-// "2026-12-09T15:04:05.123456Z" in microseconds since 1970-01-01 UTC.
+struct Civil {
+    std::int64_t year;
+    unsigned month;
+    unsigned day;
+};
+
+Civil civil_from_days(std::int64_t days) {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto day_of_era = static_cast<unsigned>(days - era * 146097);
+    const unsigned year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned day_of_year =
+        day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const unsigned month_index = (5 * day_of_year + 2) / 153;
+    const unsigned day = day_of_year - (153 * month_index + 2) / 5 + 1;
+    const unsigned month = month_index < 10 ? month_index + 3 : month_index - 9;
+    return {static_cast<std::int64_t>(year_of_era) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+std::int64_t floor_divide(std::int64_t value, std::int64_t by) {
+    return value / by - (value % by < 0 ? 1 : 0);
+}
+
+// "2026-12-09T15:04:05.123456Z" in microseconds since 1970-01-01 UTC; only a
+// time that utc_text would write so (no 31 February, no leap second, no sign).
 std::optional<std::int64_t> utc_microseconds(std::string_view time) {
     Cursor at(time);
     const int year = at.number<int>();
@@ -90,57 +120,118 @@ std::optional<std::int64_t> utc_microseconds(std::string_view time) {
     const int hour = at.expect("T").number<int>();
     const int minute = at.expect(":").number<int>();
     const int second = at.expect(":").number<int>();
-    const std::string_view fraction = at.expect(".").up_to('Z');
-    if (!at.expect("Z").at_end() || time.size() != 27 || fraction.size() != 6 || month < 1 ||
-        month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
-        return std::nullopt;
-    }
-    Cursor micro(fraction);
-    const int microseconds = micro.number<int>();
-    if (!micro.at_end()) {
+    const int microseconds = at.expect(".").number<int>();
+    if (!at.expect("Z").at_end() || month < 1 || month > 12 || day < 1 || day > 31) {
         return std::nullopt;
     }
     const std::int64_t days =
         days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    return ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + microseconds;
+    const std::int64_t total =
+        ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + microseconds;
+    return utc_text(total) == time ? std::optional<std::int64_t>(total) : std::nullopt;
 }
 
-// "zmod4710_WriteAO(0, 2, 0, 3) = 0", and whatever marks follow.
-bool read_call(Cursor &at, TraceLine &line) {
+std::string arguments_of(const CallRecord &record) {
+    switch (record.call) {
+    case Call::init:
+    case Call::get_firmware_version:
+        return std::to_string(record.slot);
+    case Call::write_ao:
+    case Call::write_power_on_ao:
+        return std::to_string(record.slot) + ", " + std::to_string(record.channel) + ", " +
+               std::to_string(record.range) + ", " + shortest_text(record.value);
+    case Call::set_power_on_en_status:
+        return std::to_string(record.slot) + ", " + std::to_string(record.mode);
+    case Call::read_ao_gain_offset:
+        return std::to_string(record.slot) + ", " + std::to_string(record.channel) + ", " +
+               std::to_string(record.range);
+    case Call::get_lib_date:
+    case Call::get_lib_version:
+    case Call::any:
+        break;
+    }
+    return "";
+}
+
+constexpr std::string_view kLibraryDate = ZMOD4710_SIM_LIB_DATE;
+constexpr std::string_view kRefusedMark = " (refused on request)";
+constexpr std::string_view kCallbackMark = " (answered by the callback)";
+
+std::string given_by(const CallRecord &record) {
+    switch (record.given) {
+    case CallRecord::Given::calibration:
+        return ", gain " + std::to_string(record.gain) + ", offset " +
+               std::to_string(record.offset);
+    case CallRecord::Given::version:
+        return ", version " + std::to_string(record.version);
+    case CallRecord::Given::date:
+        return ", date " + std::string(kLibraryDate);
+    case CallRecord::Given::nothing:
+        break;
+    }
+    return "";
+}
+
+// What a call gave back, as given_by tells it, for the calls that give it.
+void read_given(Cursor &at, CallRecord &record) {
+    if (record.call == Call::read_ao_gain_offset && at.starts_with(", gain ")) {
+        record.given = CallRecord::Given::calibration;
+        record.gain = at.expect(", gain ").number<unsigned short>();
+        record.offset = at.expect(", offset ").number<short>();
+    } else if (record.call == Call::get_firmware_version && at.starts_with(", version ")) {
+        record.given = CallRecord::Given::version;
+        record.version = at.expect(", version ").number<short>();
+    } else if (record.call == Call::get_lib_date && at.starts_with(", date ")) {
+        record.given = CallRecord::Given::date;
+        at.expect(", date ").expect(kLibraryDate);
+    }
+}
+
+// "zmod4710_WriteAO(0, 2, 0, 3) = 0", then what it gave and its mark, as
+// call_text tells them, and nothing more.
+bool read_call(Cursor &at, CallRecord &record) {
     const std::optional<Call> call = call_named(std::string(at.up_to('(')));
     if (!call || *call == Call::any) {
         return false;
     }
-    line.call = *call;
+    record.call = *call;
     at.expect("(");
     switch (*call) {
     case Call::init:
     case Call::get_firmware_version:
-        line.slot = at.number<int>();
+        record.slot = at.number<int>();
         break;
     case Call::write_ao:
     case Call::write_power_on_ao:
-        line.slot = at.number<int>();
-        line.channel = at.expect(", ").number<int>();
-        line.range = at.expect(", ").number<int>();
-        line.value = at.expect(", ").number<float>();
+        record.slot = at.number<int>();
+        record.channel = at.expect(", ").number<int>();
+        record.range = at.expect(", ").number<short>();
+        record.value = at.expect(", ").number<float>();
         break;
     case Call::set_power_on_en_status:
-        line.slot = at.number<int>();
-        line.mode = at.expect(", ").number<int>();
+        record.slot = at.number<int>();
+        record.mode = at.expect(", ").number<short>();
         break;
     case Call::read_ao_gain_offset:
-        line.slot = at.number<int>();
-        line.channel = at.expect(", ").number<int>();
-        line.range = at.expect(", ").number<int>();
+        record.slot = at.number<int>();
+        record.channel = at.expect(", ").number<int>();
+        record.range = at.expect(", ").number<short>();
         break;
     case Call::get_lib_date:
     case Call::get_lib_version:
     case Call::any:
         break;
     }
-    line.result = at.expect(") = ").number<int>();
-    return at.ok() && (at.rest().empty() || at.starts_with(" ") || at.starts_with(","));
+    record.result = at.expect(") = ").number<int>();
+    read_given(at, record);
+    if (at.starts_with(kRefusedMark)) {
+        at.expect(kRefusedMark);
+        record.refused_on_request = true;
+    } else if (at.starts_with(kCallbackMark)) {
+        at.expect(kCallbackMark);
+        record.answered_by_callback = true;
+    }
+    return at.at_end();
 }
 
 // "slot 3 ...": a slot's module, empty, or one of its channels.
@@ -168,12 +259,55 @@ bool read_slot(Cursor &at, TraceLine &line) {
     return line.module.has_value() && at.at_end();
 }
 
+constexpr std::string_view kTimeZero = "! time zero ";
+
 } // namespace
 
 std::string shortest_text(float value) {
     char text[32];
     const std::to_chars_result end = std::to_chars(text, text + sizeof text, value);
     return std::string(text, end.ptr);
+}
+
+std::int64_t utc_microseconds_now() {
+    using namespace std::chrono;
+    // The system clock counts from 1970-01-01 UTC, as time_t does.
+    return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string utc_text(std::int64_t microseconds) {
+    const std::int64_t day_length = 86400LL * 1000000;
+    const std::int64_t days = floor_divide(microseconds, day_length);
+    const std::int64_t of_day = microseconds - days * day_length;
+    const Civil date = civil_from_days(days);
+    const std::int64_t seconds = of_day / 1000000;
+    char text[64];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%06lldZ",
+                  static_cast<long long>(date.year), date.month, date.day,
+                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
+                  static_cast<long long>(seconds % 60), static_cast<long long>(of_day % 1000000));
+    return text;
+}
+
+std::string call_text(const CallRecord &record) {
+    return "zmod4710_" + call_name(record.call) + "(" + arguments_of(record) +
+           ") = " + std::to_string(record.result) + given_by(record) +
+           std::string(record.refused_on_request ? kRefusedMark : "") +
+           std::string(record.answered_by_callback ? kCallbackMark : "");
+}
+
+std::string traced_line(std::int64_t microseconds, long process, std::string_view text) {
+    std::string line = utc_text(microseconds);
+    line += ' ';
+    line += std::to_string(process);
+    line += ' ';
+    line += text;
+    line += '\n';
+    return line;
+}
+
+std::string told_time_zero(std::int64_t microseconds) {
+    return std::string(kTimeZero) + utc_text(microseconds);
 }
 
 std::string told_insert(int slot, ModuleKind kind, int firmware) {
@@ -258,10 +392,16 @@ std::optional<TraceLine> read_trace_line(std::string_view text) {
     const std::optional<std::int64_t> microseconds = utc_microseconds(line.time);
     line.process = at.expect(" ").number<long>();
     at.expect(" ");
-    if (!microseconds || !at.ok()) {
+    if (!microseconds || !at.ok() || line.process < 0) {
         return std::nullopt;
     }
     line.microseconds = *microseconds;
+    if (at.starts_with(kTimeZero)) {
+        line.kind = TraceLine::Kind::time_zero;
+        const std::optional<std::int64_t> zero = utc_microseconds(at.expect(kTimeZero).rest());
+        line.zero = zero.value_or(0);
+        return zero ? std::optional<TraceLine>(line) : std::nullopt;
+    }
     if (at.starts_with("! slot ")) {
         at.expect("! ");
         return read_slot(at, line) ? std::optional<TraceLine>(line) : std::nullopt;
@@ -271,8 +411,9 @@ std::optional<TraceLine> read_trace_line(std::string_view text) {
         line.change = at.expect("! ").rest();
         return line.change.empty() ? std::nullopt : std::optional<TraceLine>(line);
     }
-    return at.starts_with("zmod4710_") && read_call(at, line) ? std::optional<TraceLine>(line)
-                                                              : std::nullopt;
+    return at.starts_with("zmod4710_") && read_call(at, line.record)
+               ? std::optional<TraceLine>(line)
+               : std::nullopt;
 }
 
 } // namespace zmod4710_sim

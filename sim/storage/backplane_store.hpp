@@ -6,6 +6,7 @@
 
 #include "backplane.hpp"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,19 +27,26 @@ public:
 
     // The backplane as it is now.
     virtual std::shared_ptr<const Backplane> current() const = 0;
+    // What is called once a change is stored, before any lock under which it
+    // was made is let go, so that what tells of it comes in the order of the
+    // changes; it throws nothing.
+    using Stored = std::function<void()>;
+
     // Changes the backplane, so that changes made at once lose nothing; when
     // change returns false, the backplane stays as it was. Returns what change
     // returned. A caller that holds held (which it then holds again when this
     // returns or throws) lets other threads use the store while this waits for
-    // another program's lock; change runs with held held.
-    virtual bool update(const std::function<bool(Backplane &)> &change,
-                        ProcessLock *held = nullptr) const = 0;
+    // another program's lock; change and stored run with held held.
+    virtual bool update(const std::function<bool(Backplane &)> &change, ProcessLock *held = nullptr,
+                        const Stored &stored = {}) const = 0;
     // The same, for a change that throws nothing and leaves the backplane as
     // it was when it returns false: a store may make it in place.
     virtual bool update_in_place(const std::function<bool(Backplane &)> &change,
-                                 ProcessLock *held = nullptr) const {
-        return update(change, held);
+                                 ProcessLock *held = nullptr, const Stored &stored = {}) const {
+        return update(change, held, stored);
     }
+    // The state file it is, or nothing for a backplane in memory.
+    virtual const std::filesystem::path *file_path() const { return nullptr; }
 
 protected:
     BackplaneStore(BackplaneStore &&) = default;

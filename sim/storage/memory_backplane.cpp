@@ -13,7 +13,8 @@ std::shared_ptr<const Backplane> MemoryBackplane::current() const {
 }
 
 // Nothing to wait for: held is never let go.
-bool MemoryBackplane::update(const std::function<bool(Backplane &)> &change, ProcessLock *) const {
+bool MemoryBackplane::update(const std::function<bool(Backplane &)> &change, ProcessLock *,
+                             const Stored &stored) const {
     // A spare that a reader still holds is left to it.
     if (spare_.use_count() > 1) {
         spare_ = std::make_shared<Backplane>();
@@ -23,15 +24,24 @@ bool MemoryBackplane::update(const std::function<bool(Backplane &)> &change, Pro
         return false;
     }
     std::swap(now_, spare_);
+    if (stored) {
+        stored();
+    }
     return true;
 }
 
 bool MemoryBackplane::update_in_place(const std::function<bool(Backplane &)> &change,
-                                      ProcessLock *held) const {
+                                      ProcessLock *held, const Stored &stored) const {
     if (now_.use_count() > 1) {
-        return update(change, held);
+        return update(change, held, stored);
     }
-    return change(*now_);
+    if (!change(*now_)) {
+        return false;
+    }
+    if (stored) {
+        stored();
+    }
+    return true;
 }
 
 } // namespace zmod4710_sim

@@ -17,10 +17,10 @@ class MemoryBackplane final : public BackplaneStore {
 public:
     MemoryBackplane();
     std::shared_ptr<const Backplane> current() const override;
-    bool update(const std::function<bool(Backplane &)> &change,
-                ProcessLock *held = nullptr) const override;
+    bool update(const std::function<bool(Backplane &)> &change, ProcessLock *held = nullptr,
+                const Stored &stored = {}) const override;
     bool update_in_place(const std::function<bool(Backplane &)> &change,
-                         ProcessLock *held = nullptr) const override;
+                         ProcessLock *held = nullptr, const Stored &stored = {}) const override;
 
 private:
     mutable std::shared_ptr<Backplane> now_;

@@ -192,10 +192,21 @@ bool remove(const Place &place, const std::string &name) noexcept;
 // alone, less what the umask takes), and not valid when something of that
 // name is there already.
 Handle open_to_append(const Place &place, const std::string &name, bool create);
-// Puts the file's position at its end, which it returns, for the writes that follow.
-std::uint64_t seek_to_end(const Handle &file, const std::filesystem::path &shown);
-// Cuts the file after size bytes; false when it cannot.
-bool truncate(const Handle &file, std::uint64_t size) noexcept;
+// Writes data at the end of a file opened to append to, in one call, which no
+// other writer's append can split: what the system took, less than size only
+// when it could take no more (a full disk).
+std::size_t append(const Handle &file, const char *data, std::size_t size,
+                   const std::filesystem::path &shown);
+// Takes back the last count bytes that append wrote to file, when nothing was
+// appended after them; false when it cannot.
+bool take_back(const Handle &file, std::size_t count) noexcept;
+// Notices of the names in the folder of place being given to other files or
+// taken from them, and of the folder being moved or removed; not valid where
+// the system gives none (Windows), or none can be had for this folder.
+Handle watch_names(const Place &place) noexcept;
+// Whether such a notice came for name or its folder since this was last
+// asked; always, without notices.
+bool name_may_have_changed(const Handle &watch, const std::string &name) noexcept;
 // Whether two open files or folders are one and the same.
 bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown);
 // The number of the process that runs this program.

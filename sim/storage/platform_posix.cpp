@@ -3,6 +3,7 @@
 #include "state_error.hpp"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <pthread.h>
@@ -12,6 +13,7 @@
 
 #ifdef __linux__
 #include <linux/openat2.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #endif
 
@@ -336,17 +338,70 @@ Handle open_to_append(const Place &place, const std::string &name, bool create) 
     return file;
 }
 
-std::uint64_t seek_to_end(const Handle &file, const std::filesystem::path &shown) {
-    const off_t end = ::lseek(descriptor(file), 0, SEEK_END);
-    if (end < 0) {
-        fail("seek in", shown);
-    }
-    return static_cast<std::uint64_t>(end);
+std::size_t append(const Handle &file, const char *data, std::size_t size,
+                   const std::filesystem::path &shown) {
+    // The file is open with O_APPEND: each write goes whole to its end.
+    return write_some(file, data, size, shown);
 }
 
-bool truncate(const Handle &file, std::uint64_t size) noexcept {
-    return ::ftruncate(descriptor(file), static_cast<off_t>(size)) == 0;
+bool take_back(const Handle &file, std::size_t count) noexcept {
+    // After an append, the file's position is the end of what it wrote.
+    const off_t end = ::lseek(descriptor(file), 0, SEEK_CUR);
+    struct stat status {};
+    return end >= static_cast<off_t>(count) && ::fstat(descriptor(file), &status) == 0 &&
+           status.st_size == end &&
+           ::ftruncate(descriptor(file), end - static_cast<off_t>(count)) == 0;
 }
+
+#ifdef __linux__
+Handle watch_names(const Place &place) noexcept {
+    Handle watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    // The folder as it is open, whatever path reached it.
+    char folder[64];
+    std::snprintf(folder, sizeof folder, "/proc/self/fd/%d", descriptor(place.folder));
+    if (!watch.valid() || ::inotify_add_watch(descriptor(watch), folder,
+                                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+        return Handle();
+    }
+    return watch;
+}
+
+bool name_may_have_changed(const Handle &watch, const std::string &name) noexcept {
+    if (!watch.valid()) {
+        return true;
+    }
+    alignas(inotify_event) char events[4096];
+    bool changed = false;
+    for (;;) {
+        const ssize_t count = ::read(descriptor(watch), events, sizeof events);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0 && errno == EAGAIN) {
+            return changed; // none left
+        }
+        if (count <= 0) {
+            return true; // notices that can no longer be read
+        }
+        for (ssize_t at = 0; at < count;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
+            const bool of_folder =
+                (event->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0;
+            changed = changed || of_folder || (event->len > 0 && name == event->name);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+#else
+Handle watch_names(const Place &) noexcept {
+    return Handle();
+}
+
+bool name_may_have_changed(const Handle &, const std::string &) noexcept {
+    return true;
+}
+#endif
 
 bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown) {
     struct stat first {};

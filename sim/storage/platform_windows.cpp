@@ -324,18 +324,41 @@ Handle open_to_append(const Place &place, const std::string &name, bool create) 
     return file;
 }
 
-std::uint64_t seek_to_end(const Handle &file, const std::filesystem::path &shown) {
-    LARGE_INTEGER end{};
-    if (!SetFilePointerEx(native(file), LARGE_INTEGER{}, &end, FILE_END)) {
-        fail("seek in", shown);
+std::size_t append(const Handle &file, const char *data, std::size_t size,
+                   const std::filesystem::path &shown) {
+    // An offset of all ones writes at the end of the file, as one piece.
+    OVERLAPPED at_end{};
+    at_end.Offset = 0xFFFFFFFF;
+    at_end.OffsetHigh = 0xFFFFFFFF;
+    DWORD written = 0;
+    if (!WriteFile(native(file), data, call_size(size), &written, &at_end)) {
+        fail("write", shown);
     }
-    return static_cast<std::uint64_t>(end.QuadPart);
+    return written;
 }
 
-bool truncate(const Handle &file, std::uint64_t size) noexcept {
+bool take_back(const Handle &file, std::size_t count) noexcept {
+    // The file's position follows the write; taken back only while it is the end.
+    LARGE_INTEGER end{};
+    LARGE_INTEGER size{};
+    if (!SetFilePointerEx(native(file), LARGE_INTEGER{}, &end, FILE_CURRENT) ||
+        !GetFileSizeEx(native(file), &size) || end.QuadPart != size.QuadPart ||
+        end.QuadPart < static_cast<LONGLONG>(count)) {
+        return false;
+    }
     LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(size);
+    at.QuadPart = end.QuadPart - static_cast<LONGLONG>(count);
     return SetFilePointerEx(native(file), at, nullptr, FILE_BEGIN) && SetEndOfFile(native(file));
+}
+
+// Windows gives no notices that fit here: the trace's name is looked at again
+// at every append.
+Handle watch_names(const Place &) noexcept {
+    return Handle();
+}
+
+bool name_may_have_changed(const Handle &, const std::string &) noexcept {
+    return true;
 }
 
 bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown) {

@@ -59,7 +59,8 @@ std::shared_ptr<const Backplane> StateFile::current() const {
     return keep(std::move(*snapshot));
 }
 
-bool StateFile::update(const std::function<bool(Backplane &)> &change, ProcessLock *held) const {
+bool StateFile::update(const std::function<bool(Backplane &)> &change, ProcessLock *held,
+                       const Stored &stored) const {
     platform::Place place = locate(path_, false);
     LockFile lock_file = existing_lock(place);
     if (!lock_file.valid() || !may_write(place)) {
@@ -83,6 +84,9 @@ bool StateFile::update(const std::function<bool(Backplane &)> &change, ProcessLo
     }
     write(lock, place, std::move(backplane),
           kept_ ? std::optional<std::string>(std::move(kept_->snapshot.contents)) : std::nullopt);
+    if (stored) {
+        stored();
+    }
     return true;
 }
 

@@ -50,8 +50,10 @@ public:
     // lock, so that a change refused there makes nothing; change may so be
     // called twice, and what the last call made is written. Returns what change
     // returned; throws StateError, also for a file its user may not write.
-    bool update(const std::function<bool(Backplane &)> &change,
-                ProcessLock *held = nullptr) const override;
+    // stored is called once the file is replaced, while the lock is held.
+    bool update(const std::function<bool(Backplane &)> &change, ProcessLock *held = nullptr,
+                const Stored &stored = {}) const override;
+    const std::filesystem::path *file_path() const override { return &path_; }
 
     // Puts backplane in place of whatever the file holds, parsable or not.
     void store(const Backplane &backplane) const;

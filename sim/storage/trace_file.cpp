@@ -2,10 +2,9 @@
 
 #include "locate.hpp"
 #include "storage.hpp"
+#include "trace_lines.hpp"
 
-#include <chrono>
-#include <cstdio>
-#include <ctime>
+#include <algorithm>
 #include <optional>
 
 namespace zmod4710_sim {
@@ -17,12 +16,12 @@ constexpr char kStateLock[] = "the lock of the simulated module's state file";
 
 // Where the state that state names lies, or nothing: a state that cannot be
 // used holds nothing to spoil.
-std::optional<platform::Place> state_place(const std::filesystem::path &state) {
-    if (state.empty()) {
+std::optional<platform::Place> state_place(const std::filesystem::path *state) {
+    if (state == nullptr || state->empty()) {
         return std::nullopt;
     }
     try {
-        platform::Place place = locate(state, false);
+        platform::Place place = locate(*state, false);
         return place.folder.valid() ? std::optional<platform::Place>(std::move(place))
                                     : std::nullopt;
     } catch (const StateError &) {
@@ -79,31 +78,62 @@ platform::Handle opened_to_append(const platform::Place &place) {
     throw StateError("cannot open " + place.path.string() + ": it comes and goes");
 }
 
-// Appends line whole: what a failed write left of it is cut off again, while
-// no other writer can have appended after it.
-void append_whole(const platform::Handle &file, std::string_view line,
+// Appends lines in one write, or nothing of them: what a disk that filled up
+// took of them is taken back, and the whole tried once more, which tells why
+// the disk took no more.
+void append_whole(const platform::Handle &file, std::string_view lines,
                   const std::filesystem::path &shown) {
-    take_lock(file, shown, nullptr);
-    struct Unlock {
-        const platform::Handle &file;
-        ~Unlock() { platform::unlock(file); }
-    } const unlock{file};
-    const std::uint64_t end = platform::seek_to_end(file, shown);
-    try {
-        write_all(file, line, shown);
-    } catch (const StateError &) {
-        platform::truncate(file, end);
-        throw;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const std::size_t written = platform::append(file, lines.data(), lines.size(), shown);
+        if (written == lines.size()) {
+            return;
+        }
+        platform::take_back(file, written);
     }
+    throw StateError("cannot write " + shown.string() + ": the disk took only part of a line");
 }
 
 } // namespace
 
-void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
-                     std::string_view line) {
-    const platform::Place place = locate(path, false);
+TraceWriter::TraceWriter(std::string opening) : opening_(std::move(opening)) {}
+
+void TraceWriter::append(std::string_view path, const std::filesystem::path *state,
+                         std::int64_t microseconds, const std::vector<std::string> &texts) {
+    if (!may_append_as_it_is(path, state)) {
+        open(path, state);
+    }
+    std::string lines;
+    if (!opening_written_ && !opening_.empty()) {
+        lines = traced_line(microseconds, process_, opening_);
+    }
+    for (const std::string &text : texts) {
+        lines += traced_line(microseconds, process_, text);
+    }
+    append_whole(file_, lines, shown_);
+    opening_written_ = true;
+}
+
+void TraceWriter::close() noexcept {
+    file_ = platform::Handle();
+    watch_ = platform::Handle();
+    path_.clear();
+}
+
+bool TraceWriter::may_append_as_it_is(std::string_view path,
+                                      const std::filesystem::path *state) const {
+    const bool same_state = state != nullptr ? on_state_file_ && *state == state_ : !on_state_file_;
+    return file_.valid() && path == path_ && same_state &&
+           !platform::name_may_have_changed(watch_, name_);
+}
+
+void TraceWriter::open(std::string_view path, const std::filesystem::path *state) {
+    // Whatever this one was, it is let go: the name may now be refused.
+    const platform::Handle before = std::move(file_);
+    path_.clear();
+    const std::filesystem::path named{std::string(path)};
+    const platform::Place place = locate(named, false);
     if (!place.folder.valid()) {
-        throw StateError("cannot open " + path.string() + ": its folder does not exist");
+        throw StateError("cannot open " + named.string() + ": its folder does not exist");
     }
     const std::optional<platform::Place> of_state = state_place(state);
     const auto refuse = [&](const char *what) {
@@ -112,7 +142,9 @@ void append_to_trace(const std::filesystem::path &path, const std::filesystem::p
     if (const char *what = of_state ? state_file_named(place, *of_state) : nullptr) {
         refuse(what);
     }
-    const platform::Handle file = opened_to_append(place);
+    // Noticed from before the file is opened, so that no change of its name is missed.
+    platform::Handle watch = platform::watch_names(place);
+    platform::Handle file = opened_to_append(place);
     const platform::FileStatus status = platform::status_of(file, place.user, place.path);
     if (!status.regular()) {
         throw StateError("cannot write " + place.path.string() + ": not a regular file");
@@ -123,10 +155,22 @@ void append_to_trace(const std::filesystem::path &path, const std::filesystem::p
     if (const char *what = of_state ? state_file_opened(file, *of_state, place.path) : nullptr) {
         refuse(what);
     }
-    append_whole(file, line, place.path);
+    // The same file again (where names are looked at at every append) is no
+    // new file, and has had its opening.
+    if (!before.valid() || !platform::same_file(before, file, place.path)) {
+        opening_written_ = false;
+    }
+    file_ = std::move(file);
+    watch_ = std::move(watch);
+    path_ = std::string(path);
+    shown_ = place.path;
+    name_ = place.name;
+    on_state_file_ = state != nullptr;
+    state_ = state != nullptr ? *state : std::filesystem::path();
+    process_ = platform::process_id();
 }
 
-TraceReader::TraceReader(const std::filesystem::path &path) {
+TraceReader::TraceReader(const std::filesystem::path &path, std::uint64_t limit) : limit_(limit) {
     const platform::Place place = locate(path, false);
     shown_ = place.path;
     if (!place.folder.valid()) {
@@ -150,58 +194,61 @@ TraceReader::TraceReader(const std::filesystem::path &path) {
     }
 }
 
-bool TraceReader::next(std::string &line) {
+bool TraceReader::fill() {
     constexpr std::size_t kChunk = 1 << 16;
+    if (ended_ || read_ >= limit_) {
+        ended_ = true;
+        return false;
+    }
+    buffer_.erase(0, start_);
+    searched_ -= start_;
+    start_ = 0;
+    const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, limit_ - read_));
+    const std::size_t kept = buffer_.size();
+    buffer_.resize(kept + wanted);
+    const std::size_t count = platform::read_some(file_, buffer_.data() + kept, wanted, shown_);
+    buffer_.resize(kept + count);
+    read_ += count;
+    ended_ = count == 0;
+    return !ended_;
+}
+
+bool TraceReader::next(std::string &line) {
     for (;;) {
-        const std::size_t end = buffer_.find('\n', start_);
-        if (end != std::string::npos || (ended_ && start_ < buffer_.size())) {
-            const std::size_t stop = end != std::string::npos ? end : buffer_.size();
-            line.assign(buffer_, start_, stop - start_);
-            if (!line.empty() && line.back() == '\r') {
-                line.pop_back();
-            }
-            start_ = stop + 1;
+        const std::size_t end = buffer_.find('\n', searched_);
+        if (end != std::string::npos) {
+            take_line(line, end, 1);
             return true;
         }
-        if (ended_) {
-            return false;
+        searched_ = buffer_.size();
+        // A line longer than any a trace holds is not kept: only its end is looked for.
+        if (searched_ - start_ > kLongestLine) {
+            consumed_ += searched_ - start_;
+            start_ = searched_;
+            skipping_ = true;
         }
-        buffer_.erase(0, start_);
-        start_ = 0;
-        const std::size_t kept = buffer_.size();
-        buffer_.resize(kept + kChunk);
-        const std::size_t count = platform::read_some(file_, buffer_.data() + kept, kChunk, shown_);
-        buffer_.resize(kept + count);
-        ended_ = count == 0;
+        if (!fill()) {
+            if (start_ == buffer_.size() && !skipping_) {
+                return false;
+            }
+            take_line(line, buffer_.size(), 0); // the last, without a line end
+            return true;
+        }
     }
 }
 
-std::string trace_lines(const std::vector<std::string> &texts) {
-    const std::string begun = utc_time_now() + " " + std::to_string(platform::process_id()) + " ";
-    std::string lines;
-    for (const std::string &text : texts) {
-        lines += begun + text + "\n";
+void TraceReader::take_line(std::string &line, std::size_t stop, std::size_t line_end) {
+    if (skipping_) {
+        line = kLineTooLong;
+    } else {
+        line.assign(buffer_, start_, stop - start_);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
     }
-    return lines;
-}
-
-std::string utc_time_now() {
-    using namespace std::chrono;
-    // The system clock counts from 1970-01-01 UTC, as time_t does.
-    const system_clock::duration since_epoch = system_clock::now().time_since_epoch();
-    const seconds whole = duration_cast<seconds>(since_epoch);
-    const auto time = static_cast<std::time_t>(whole.count());
-    const long long fraction = duration_cast<microseconds>(since_epoch - whole).count();
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &time);
-#else
-    gmtime_r(&time, &utc);
-#endif
-    char text[80];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06lldZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, fraction);
-    return text;
+    consumed_ += stop - start_ + line_end;
+    start_ = searched_ = stop + line_end;
+    skipping_ = false;
 }
 
 } // namespace zmod4710_sim

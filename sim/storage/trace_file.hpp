@@ -1,9 +1,11 @@
-// The trace, a file to which the module library appends a line for each call,
-// held to the rules of the state file.
+// The trace, a file to which the module library and zmod4710-sim append a line
+// for each call and each change, held to the rules of the state file; and its
+// reading, line by line.
 #pragma once
 
 #include "platform.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -11,17 +13,55 @@
 
 namespace zmod4710_sim {
 
-// Appends line to the trace at path under the rules of the state file: reached
-// as the state is (locate), so never through another user's link or folder;
-// only ever a regular file of the user's own, opened without waiting and
-// checked as opened; made private to the user when it is new. The state file
-// that state names (none when empty) and its lock are no trace, whatever name
-// reaches them (a hard link too), and neither are its temporary files. The line
-// is written whole, or nothing of it stays for the next line to join: writers
-// take turns under the trace's own lock. Throws StateError, naming the trace
-// and the reason.
-void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state,
-                     std::string_view line);
+// The trace, kept open to append to while its name names the same file.
+//
+// It is opened and checked under the rules of the state file: reached as the
+// state is (locate), so never through another user's link or folder; only ever
+// a regular file of the user's own, opened without waiting and checked as
+// opened; made private to the user when it is new. The state file in use and
+// its lock are no trace, whatever name reaches them (a hard link too), and
+// neither are its temporary files. It is opened and checked again when the
+// trace or the state named differ from the last append's, and when the trace's
+// name was given to another file or taken from this one since (a rotation, a
+// removal), which the system's notices tell: where it gives none, at every
+// append.
+//
+// Its user appends from one thread at a time.
+class TraceWriter {
+public:
+    // opening, when not empty, is written as the first line of each file the
+    // writer opens, before the lines appended (the library's time zero).
+    explicit TraceWriter(std::string opening = {});
+
+    // Appends texts to the trace at path as lines, each begun with the time
+    // (microseconds since 1970-01-01 UTC) and this process's number, in one
+    // write: a line is never split by another writer's, and lines the disk
+    // does not take whole are taken back, while nothing was appended after
+    // them. state is the state file in use, or nothing (a backplane in
+    // memory). Throws StateError, naming the trace and the reason.
+    void append(std::string_view path, const std::filesystem::path *state,
+                std::int64_t microseconds, const std::vector<std::string> &texts);
+
+    // Lets the trace go, so that the next append opens it anew: in a child
+    // that a fork made, whose notices would be the parent's, and whose lines
+    // are its own.
+    void close() noexcept;
+
+private:
+    bool may_append_as_it_is(std::string_view path, const std::filesystem::path *state) const;
+    void open(std::string_view path, const std::filesystem::path *state);
+
+    std::string opening_;
+    platform::Handle file_;
+    platform::Handle watch_; // notices of the trace's name
+    std::string path_;       // as named
+    std::filesystem::path shown_;
+    std::string name_;
+    std::filesystem::path state_;
+    bool on_state_file_ = false;
+    bool opening_written_ = false;
+    long process_ = 0;
+};
 
 // A trace opened to be read line by line, held to the rules the trace is
 // written under: reached as the state is, and only a regular file of the
@@ -29,25 +69,35 @@ void append_to_trace(const std::filesystem::path &path, const std::filesystem::p
 // naming the trace and the reason.
 class TraceReader {
 public:
-    explicit TraceReader(const std::filesystem::path &path);
+    static constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
+    // Reads no more than limit bytes of it.
+    explicit TraceReader(const std::filesystem::path &path, std::uint64_t limit = kNoLimit);
     // The next line, without its line end (nor a carriage return before it);
-    // false at the end of the file.
+    // false at the end of the file. A line longer than any a trace holds is
+    // read through in bounded memory and given as kLineTooLong.
     bool next(std::string &line);
+    // The bytes read through so far, line ends included.
+    std::uint64_t consumed() const { return consumed_; }
+
+    static constexpr std::size_t kLongestLine = 4096;
+    static constexpr char kLineTooLong[] = "(a line longer than 4096 bytes)";
 
 private:
+    // Reads more into the buffer; false at the end (or the limit).
+    bool fill();
+    // The line up to stop, then its line end of line_end bytes.
+    void take_line(std::string &line, std::size_t stop, std::size_t line_end);
+
     platform::Handle file_;
     std::filesystem::path shown_;
+    std::uint64_t limit_;
+    std::uint64_t read_ = 0;
+    std::uint64_t consumed_ = 0;
     std::string buffer_;
     std::size_t start_ = 0;
+    std::size_t searched_ = 0; // where the search for the line end goes on
+    bool skipping_ = false;    // in a line too long, until its end
     bool ended_ = false;
 };
-
-// "TIME PID text\n" for each of texts, as the trace tells them: each begun with
-// the time now and this process's number.
-std::string trace_lines(const std::vector<std::string> &texts);
-
-// The time now in UTC, to the microsecond, as a trace line begins with it:
-// "2026-12-09T15:04:05.123456Z", so that the traces of programs merge by time.
-std::string utc_time_now();
 
 } // namespace zmod4710_sim

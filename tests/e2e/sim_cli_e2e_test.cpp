@@ -2,12 +2,11 @@
 // the tools change the simulated module, zmod4710-sim looks at it and changes it.
 #include "tool_runner.hpp"
 
+#include "trace_lines.hpp"
+
 #include <nlohmann/json.hpp>
 
-#include <ctime>
-#include <iomanip>
 #include <map>
-#include <regex>
 #include <sstream>
 
 namespace {
@@ -106,42 +105,37 @@ TEST_F(ProgramsTogether, ARefusalOnRequestIsUsedAsOftenAsAskedWhoeverCalls) {
               "  zmod4710_Init, any slot: result -4, every call until cleared\n");
 }
 
-// UTC now, to the second, as a trace line's time begins.
-std::string utc_second_now() {
-    const std::time_t now = std::time(nullptr);
-    std::ostringstream text;
-    text << std::put_time(std::gmtime(&now), "%Y-%m-%dT%H:%M:%S");
-    return text.str();
-}
-
 // The lines of a trace by the program that wrote them, in the order of their
-// first, the time and the process number taken off each. Each line's time is
-// UTC's, from started on (whatever TZ says), and never goes back within a
-// program.
-using Traced = std::vector<std::pair<std::string, std::vector<std::string>>>;
-Traced traced_calls(const std::string &trace, const std::string &started) {
-    const std::regex traced(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{6}Z) (\d+) )"
-                            R"((zmod4710_\w+\([-\d., ]*\) = -?\d+.*|! [-\w ]+))");
-    const std::string ended = utc_second_now();
+// first, each read back as a trace line and given without its time and process
+// number. Each line's time lies between started and now, and never goes back
+// within a program; a process of the library begins with its time zero, which
+// is checked and left out.
+using Traced = std::vector<std::pair<long, std::vector<std::string>>>;
+Traced traced_calls(const std::string &trace, std::int64_t started) {
+    const std::int64_t ended = zmod4710_sim::utc_microseconds_now();
     Traced calls;
-    std::map<std::string, std::string> last_time;
+    std::map<long, std::int64_t> last_time;
     std::istringstream lines(trace);
     for (std::string line; std::getline(lines, line);) {
-        std::smatch parts;
-        if (!std::regex_match(line, parts, traced)) {
+        const std::optional<zmod4710_sim::TraceLine> read = zmod4710_sim::read_trace_line(line);
+        if (!read) {
             ADD_FAILURE() << "not a trace line: " << line;
             continue;
         }
-        const std::string time = parts[1];
-        const std::string process = parts[2];
-        const std::string second = time.substr(0, started.size());
-        EXPECT_TRUE(second >= started && second <= ended && time >= last_time[process])
-            << line << " (from " << started << " to " << ended << ")";
-        last_time[process] = time;
-        if (calls.empty() || calls.back().first != process) {
-            calls.emplace_back(process, std::vector<std::string>());
+        const bool first = last_time.count(read->process) == 0;
+        EXPECT_TRUE(read->microseconds >= started && read->microseconds <= ended &&
+                    read->microseconds >= last_time[read->process])
+            << line;
+        last_time[read->process] = read->microseconds;
+        if (read->kind == zmod4710_sim::TraceLine::Kind::time_zero) {
+            EXPECT_TRUE(first && read->zero <= read->microseconds) << line;
+            continue;
         }
-        calls.back().second.push_back(parts[3]);
+        if (calls.empty() || calls.back().first != read->process) {
+            calls.emplace_back(read->process, std::vector<std::string>());
+        }
+        calls.back().second.push_back(
+            line.substr(read->time.size() + std::to_string(read->process).size() + 2));
     }
     return calls;
 }
@@ -166,7 +160,7 @@ std::vector<std::string> power_cycle_told() {
 TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
     const std::filesystem::path trace = directory.path() / "trace.txt";
     const ScopedEnvironment far_west("TZ", "HST10");
-    const std::string started = utc_second_now();
+    const std::int64_t started = zmod4710_sim::utc_microseconds_now();
     {
         const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
         sim({"calibrate", "0", "1", "2", "--gain", "500", "--offset", "-12"});
@@ -243,7 +237,7 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
         EXPECT_EQ(changed.errors, named == hard_link ? "" : "zmod4710-sim: " + why);
     }
     EXPECT_EQ(channel_shown(0, 0)["output"].get<float>(), 0.003f);
-    std::map<std::string, std::vector<std::string>> calls;
+    std::map<long, std::vector<std::string>> calls;
     for (const auto &[process, lines] : traced_calls(read_text_file(trace), started)) {
         calls[process].insert(calls[process].end(), lines.begin(), lines.end());
     }

@@ -48,6 +48,12 @@ Backplane varied_backplane() {
     return backplane;
 }
 
+// One line appended to the trace at path, by a writer of its own, with state as
+// the state in use (none when empty).
+void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state) {
+    TraceWriter().append(path.string(), state.empty() ? nullptr : &state, 0, {"line"});
+}
+
 nlohmann::ordered_json as_json(const Backplane &backplane) {
     return nlohmann::ordered_json::parse(format_backplane(backplane));
 }
@@ -245,30 +251,61 @@ TEST(TraceLines, ReadBackWhatTheyTellAndNothingElse) {
     EXPECT_TRUE(four_channels->kind == TraceLine::Kind::slot && four_channels->slot == 3 &&
                 four_channels->module == ModuleKind::zm4704 && four_channels->mode == 1);
 
-    struct Case {
-        std::string line;
-        TraceLine::Kind kind;
-        int slot, channel, range, result;
-        float value;
+    // Each call, as the library tells it, reads back as the call it was, and
+    // at its time and process, whichever times the text writes.
+    const auto call = [](Call name, int slot, int channel, short range, int result) {
+        CallRecord record;
+        record.call = name;
+        record.slot = slot;
+        record.channel = channel;
+        record.range = range;
+        record.result = result;
+        return record;
     };
-    for (const Case &c : std::vector<Case>{
-             {"zmod4710_WriteAO(0, 2, 4, 12.5) = 7 (refused on request)", TraceLine::Kind::call, 0,
-              2, 4, 7, 12.5f},
-             {"zmod4710_ReadAO_GainOffset(1, 3, 2) = 0, gain 500, offset -12",
-              TraceLine::Kind::call, 1, 3, 2, 0, 0},
-             {"zmod4710_GetLibDate() = 0, date 2026-12-08", TraceLine::Kind::call, -1, -1, -1, 0,
-              0},
-             {"! slot 3 channel 1 output -2.5 range 3 power-on 4 range 4", TraceLine::Kind::channel,
-              3, 1, 3, 0, -2.5f},
-             {"! slot 6 empty", TraceLine::Kind::slot, 6, -1, -1, 0, 0},
-             {"! insert 3 ZM-4704 firmware 7", TraceLine::Kind::change, -1, -1, -1, 0, 0}}) {
-        const std::optional<TraceLine> read = read_trace_line(at + c.line);
-        ASSERT_TRUE(read) << c.line;
-        EXPECT_TRUE(read->kind == c.kind && read->slot == c.slot && read->channel == c.channel &&
-                    read->range == c.range && read->result == c.result &&
-                    (c.kind == TraceLine::Kind::channel ? read->output : read->value) == c.value)
-            << c.line;
+    std::vector<CallRecord> calls{call(Call::write_ao, 0, 2, 4, 7),
+                                  call(Call::init, 5, -1, -1, 0),
+                                  call(Call::read_ao_gain_offset, 1, 3, 2, 0),
+                                  call(Call::get_lib_date, -1, -1, -1, 0),
+                                  call(Call::get_firmware_version, 7, -1, -1, 0),
+                                  call(Call::set_power_on_en_status, 2, -1, -1, -4),
+                                  call(Call::write_power_on_ao, 3, 1, 0, 0),
+                                  call(Call::get_lib_version, -1, -1, -1, 256)};
+    calls[0].value = 12.5f;
+    calls[0].refused_on_request = true;
+    calls[2].given = CallRecord::Given::calibration;
+    calls[2].gain = 65535;
+    calls[2].offset = -32768;
+    calls[3].given = CallRecord::Given::date;
+    calls[4].given = CallRecord::Given::version;
+    calls[4].version = -1;
+    calls[5].mode = 7;
+    calls[5].answered_by_callback = true;
+    calls[6].value = -1e-30f;
+    const std::int64_t times[] = {0, 1796828645123456, -1, 253402300799999999};
+    for (std::size_t index = 0; index < calls.size(); ++index) {
+        const CallRecord &made = calls[index];
+        const std::int64_t time = times[index % 4];
+        std::string line = traced_line(time, 77, call_text(made));
+        ASSERT_EQ(line.back(), '\n');
+        line.pop_back();
+        const std::optional<TraceLine> read = read_trace_line(line);
+        ASSERT_TRUE(read) << call_text(made);
+        const CallRecord &back = read->record;
+        EXPECT_TRUE(
+            read->kind == TraceLine::Kind::call && read->microseconds == time &&
+            read->process == 77 && back.call == made.call && back.slot == made.slot &&
+            back.channel == made.channel && back.range == made.range && back.mode == made.mode &&
+            back.value == made.value && back.result == made.result &&
+            back.refused_on_request == made.refused_on_request &&
+            back.answered_by_callback == made.answered_by_callback && back.given == made.given &&
+            back.gain == made.gain && back.offset == made.offset && back.version == made.version)
+            << call_text(made);
     }
+    const std::optional<TraceLine> zero = read_trace_line(at + told_time_zero(1796828645000001));
+    EXPECT_TRUE(zero && zero->kind == TraceLine::Kind::time_zero && zero->zero == 1796828645000001);
+    const std::optional<TraceLine> slot_line = read_trace_line(at + "! slot 6 empty");
+    EXPECT_TRUE(slot_line && slot_line->kind == TraceLine::Kind::slot && slot_line->slot == 6 &&
+                !slot_line->module);
     for (const std::string &line :
          {at + "zmod4710_Bogus(1) = 0", at + "zmod4710_any(1) = 0",
           at + "zmod4710_WriteAO(0, 1, 2) = 0", at + "zmod4710_Init(0) = 0junk",
@@ -277,7 +314,15 @@ TEST(TraceLines, ReadBackWhatTheyTellAndNothingElse) {
           std::string("2026-13-09T15:04:05.123456Z 1 zmod4710_Init(0) = 0"),
           std::string("2026-12-09T15:04:05.12345Z 1 zmod4710_Init(0) = 0"),
           std::string("2026-12-09 15:04:05.123456Z 1 zmod4710_Init(0) = 0"),
-          std::string("2026-12-09T15:04:05.123456Z zmod4710_Init(0) = 0"), std::string()}) {
+          std::string("2026-12-09T15:04:05.123456Z zmod4710_Init(0) = 0"),
+          // Times no clock tells, and marks or gifts that are not the call's.
+          std::string("2026-02-31T15:04:05.123456Z 1 zmod4710_Init(0) = 0"),
+          std::string("2026-12-09T15:04:60.123456Z 1 zmod4710_Init(0) = 0"),
+          std::string("2026-12-09T15:-4:05.123456Z 1 zmod4710_Init(0) = 0"),
+          std::string("+2026-12-09T15:04:05.123456Z 1 zmod4710_Init(0) = 0"),
+          at + "zmod4710_Init(0) = 0, version 3", at + "zmod4710_Init(0) = 0 (refused)",
+          at + "zmod4710_GetLibDate() = 0, date 1999-01-01", at + "! time zero yesterday",
+          std::string()}) {
         EXPECT_FALSE(read_trace_line(line)) << line;
     }
 }
@@ -360,12 +405,12 @@ TEST(StateFile, RefusesUnreadAFileThatIsNoRegularFileOrTooLarge) {
     EXPECT_THROW(StateFile(fifo).load(), StateError) << "and does not wait for a writer";
     // Nor is a FIFO or a device written as a trace, with a reader waiting or without.
     const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    EXPECT_THROW(append_to_trace(fifo, {}, "line\n"), StateError);
+    EXPECT_THROW(append_to_trace(fifo, {}), StateError);
     ::close(reader);
-    EXPECT_THROW(append_to_trace(fifo, {}, "line\n"), StateError);
+    EXPECT_THROW(append_to_trace(fifo, {}), StateError);
 #endif
     EXPECT_THROW(StateFile(device).load(), StateError);
-    EXPECT_THROW(append_to_trace(device, {}, "line\n"), StateError);
+    EXPECT_THROW(append_to_trace(device, {}), StateError);
     EXPECT_THROW(StateFile(large).load(), StateError);
 }
 
@@ -459,15 +504,14 @@ TEST(StateFile, MakesPrivateFoldersAndLeavesNoTemporaryFileWhenAWriteFails) {
 
     // A new trace is the user's alone, whatever the umask; the state is no trace.
     const mode_t mask = ::umask(0);
-    append_to_trace(directory.path() / "trace.txt", file.path(), "line\n");
+    append_to_trace(directory.path() / "trace.txt", file.path());
     ::umask(mask);
     EXPECT_EQ(std::filesystem::status(directory.path() / "trace.txt").permissions(),
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     std::filesystem::create_symlink("backplane.json", directory.path() / "link.json");
     for (const char *name : {"backplane.json", "backplane.json.lock", "link.json",
                              ".backplane.json.0123456789abcdef0123456789abcdef.tmp"}) {
-        EXPECT_THROW(append_to_trace(directory.path() / name, file.path(), "line\n"), StateError)
-            << name;
+        EXPECT_THROW(append_to_trace(directory.path() / name, file.path()), StateError) << name;
     }
     EXPECT_TRUE(file.load() == Backplane{});
     EXPECT_EQ(read_text_file(directory.path() / "backplane.json.lock").find("line"),
@@ -486,7 +530,7 @@ TEST(StateFile, RefusesANameThatHoldsNoFileBeforeMakingAnything) {
           directory.path() / "new" / "..", folder / "."}) {
         EXPECT_THROW(StateFile(path).store(factory_backplane()), StateError) << path;
         EXPECT_THROW(StateFile(path).update([](Backplane &) { return true; }), StateError) << path;
-        EXPECT_THROW(append_to_trace(path, {}, "line\n"), StateError) << path;
+        EXPECT_THROW(append_to_trace(path, {}), StateError) << path;
     }
     EXPECT_EQ(names_in(directory.path()), before);
     EXPECT_TRUE(names_in(folder).empty());
@@ -640,7 +684,7 @@ protected:
         const std::function<void()> uses[] = {
             [&] { file.load(); }, [&] { file.store(factory_backplane()); },
             [&] { file.update([](Backplane &) { return true; }); },
-            [&] { append_to_trace(state, {}, "line\n"); }, [&] { TraceReader reader(state); }};
+            [&] { append_to_trace(state, {}); }, [&] { TraceReader reader(state); }};
         for (const auto &use : uses) {
             try {
                 use();

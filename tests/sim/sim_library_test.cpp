@@ -10,6 +10,7 @@
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
 #include "storage.hpp"
+#include "trace_lines.hpp"
 
 #include <gtest/gtest.h>
 
@@ -423,7 +424,13 @@ TEST_F(SimulatedLibrary, TheControlFunctionsTellTheTraceWhatTheyChanged) {
     std::istringstream lines(read_text_file(trace));
     std::vector<std::string> told;
     std::string begun; // the time and process of the change told last
-    for (std::string line; std::getline(lines, line);) {
+    std::string line;
+    // The process's first line tells the library's time zero.
+    ASSERT_TRUE(std::getline(lines, line));
+    const std::optional<TraceLine> zero = read_trace_line(line);
+    ASSERT_TRUE(zero && zero->kind == TraceLine::Kind::time_zero) << line;
+    EXPECT_EQ(static_cast<double>(zero->zero) / 1e6, zmod4710_sim_time_zero());
+    while (std::getline(lines, line)) {
         const std::size_t text = line.find(' ', line.find(' ') + 1);
         told.push_back(line.substr(text + 1));
         if (told.back().rfind("! slot", 0) != 0) {

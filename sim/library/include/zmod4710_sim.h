@@ -99,8 +99,13 @@ typedef struct zmod4710_sim_call {
     int result;               /* what the call returned */
     int refused_on_request;   /* 1 when a refusal asked for answered it */
     int answered_by_callback; /* 1 when the callback of zmod4710_sim_on_call did */
-    double time;              /* seconds from the library's load, on a clock that never goes back */
+    double time; /* seconds from the library's time zero, on a clock that never goes back */
 } zmod4710_sim_call;
+
+/* The library's time zero (when it was loaded), in seconds since 1970-01-01
+ * UTC, to the microsecond: a call's trace line tells the UTC of this plus its
+ * time. The first line a process writes to a trace tells it too. */
+ZMOD4710_API double ZMOD4710_CALL zmod4710_sim_time_zero(void);
 
 #ifdef _WIN32
 #define ZMOD4710_SIM_CALLBACK __cdecl
@@ -116,7 +121,9 @@ typedef struct zmod4710_sim_call {
  * makes the call, from several at once when they do. */
 typedef int(ZMOD4710_SIM_CALLBACK *zmod4710_sim_callback)(const zmod4710_sim_call *call,
                                                           void *context);
-/* Sets the callback for every call from now on; NULL removes it. */
+/* Sets the callback for every call from now on; NULL removes it. It returns
+ * once no other thread runs the callback it replaced, so that its context may
+ * then be freed. */
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_on_call(zmod4710_sim_callback callback, void *context);
 
 /* The calls this process made, oldest first: how many are kept, one of them,
