@@ -10,7 +10,11 @@
 //   - a write on a backplane in memory (zmod4710_sim_use_memory), with no
 //     callback set and with one that lets every call go on, beside a C fake
 //     that takes a mutex, stores its four arguments in a ring and lets the
-//     mutex go: the least a recorded call can cost (recording_fake.c).
+//     mutex go: the least a recorded call can cost (recording_fake.c);
+//   - a write in memory with the trace on (ZMOD4710_SIM_TRACE, in FOLDER),
+//     beside a plain write of its line to a file opened once with O_APPEND:
+//     the least a trace line can cost;
+//   - a write on the state file with the trace on, beside one without.
 //
 // The rounds interleave the measurements, each write beside a floor's, so that
 // whatever else the machine does falls on both alike; the medians of the rounds
@@ -148,7 +152,7 @@ double write_cost(const std::filesystem::path &folder, int count) {
 }
 
 struct MemoryCost {
-    double write = 0, called_back = 0, floor = 0;
+    double write = 0, called_back = 0, floor = 0, traced = 0, line_floor = 0;
 };
 
 // A test's callback that lets every call go on.
@@ -164,12 +168,33 @@ double memory_writes(int count) {
     });
 }
 
-// Writes on a backplane in memory, each round beside as many calls of the floor.
+// A trace line's floor: a plain write of a line as long as the library's to a
+// file opened once with O_APPEND.
+double plain_line_writes(const std::filesystem::path &file, int count) {
+    const int descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    const std::string line = "2026-12-09T15:04:05.123456Z 4242 zmod4710_WriteAO(0, 5, 1, 5) = 0\n";
+    if (descriptor < 0) {
+        stop("cannot open " + file.string());
+    }
+    const double each = microseconds_each(count, [&](int) {
+        if (::write(descriptor, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+            stop("cannot write " + file.string());
+        }
+    });
+    ::close(descriptor);
+    return each;
+}
+
+// Writes on a backplane in memory, each round beside as many calls of the
+// floor, and with the trace on, beside as many plain writes of its line.
 MemoryCost memory_rounds(const Settings &settings) {
     if (zmod4710_sim_use_memory() != 0 || zmod4710_Init(0) != 0) {
         stop("the simulated module does not answer in memory");
     }
-    std::vector<double> writes, called_back, floors;
+    const std::filesystem::path trace = settings.folder / "trace.txt";
+    const std::filesystem::path line_floor = settings.folder / "floor-trace.txt";
+    const int traced_writes = std::max(1, settings.memory_writes / 20);
+    std::vector<double> writes, called_back, floors, traced, line_floors;
     for (int round = 0; round < settings.rounds; ++round) {
         zmod4710_sim_clear_calls();
         writes.push_back(memory_writes(settings.memory_writes));
@@ -179,8 +204,15 @@ MemoryCost memory_rounds(const Settings &settings) {
         floors.push_back(microseconds_each(settings.memory_writes, [](int call) {
             recording_fake_write(0, call % 8, 1, static_cast<float>(call % 10));
         }));
+        ::setenv("ZMOD4710_SIM_TRACE", trace.c_str(), 1);
+        traced.push_back(memory_writes(traced_writes));
+        ::unsetenv("ZMOD4710_SIM_TRACE");
+        line_floors.push_back(plain_line_writes(line_floor, traced_writes));
+        std::filesystem::remove(trace);
+        std::filesystem::remove(line_floor);
     }
-    return {median(writes), median(called_back), median(floors)};
+    return {median(writes), median(called_back), median(floors), median(traced),
+            median(line_floors)};
 }
 
 // Puts count other files in folder, and lets the disk take them in before
@@ -195,6 +227,20 @@ void crowd(const std::filesystem::path &folder, int count) {
 struct WriteCost {
     double write = 0, floor = 0;
 };
+
+// Writes on the state file with the trace on, each round beside as many without.
+WriteCost traced_file_rounds(const Settings &settings) {
+    const std::filesystem::path trace = settings.folder / "trace.txt";
+    std::vector<double> traced, untraced;
+    for (int round = 0; round < settings.rounds; ++round) {
+        ::setenv("ZMOD4710_SIM_TRACE", trace.c_str(), 1);
+        traced.push_back(write_cost(settings.folder, settings.writes));
+        ::unsetenv("ZMOD4710_SIM_TRACE");
+        untraced.push_back(write_cost(settings.folder, settings.writes));
+        std::filesystem::remove(trace);
+    }
+    return {median(traced), median(untraced)};
+}
 
 // Writes in folder, each beside its floor, as the disk's pace drifts: the
 // medians of the rounds.
@@ -216,7 +262,7 @@ WriteCost write_rounds(const Settings &settings, const std::string &contents) {
 
 struct Medians {
     double read = 0, stat = 0;
-    WriteCost alone, crowded;
+    WriteCost alone, crowded, traced;
     MemoryCost memory;
 };
 
@@ -239,11 +285,12 @@ Medians measure(const Settings &settings, const std::filesystem::path &state,
         }));
     }
     const WriteCost alone = write_rounds(settings, contents);
+    const WriteCost traced = traced_file_rounds(settings);
     // The same folder, crowded, and each write beside its floor there again:
     // what the system's making of a file costs differs from folder to folder.
     crowd(settings.folder, settings.crowd);
     const WriteCost crowded = write_rounds(settings, contents);
-    return {median(reads), median(stats), alone, crowded, memory_rounds(settings)};
+    return {median(reads), median(stats), alone, crowded, traced, memory_rounds(settings)};
 }
 
 void show(const Settings &settings, const std::filesystem::path &state, std::size_t size,
@@ -267,6 +314,13 @@ void show(const Settings &settings, const std::filesystem::path &state, std::siz
                 "   ratio %5.2f\n",
                 cost.memory.called_back, cost.memory.floor,
                 cost.memory.called_back / cost.memory.floor);
+    std::printf("the same, with the trace on        %9.4f us   a plain O_APPEND write of its line"
+                " %7.4f us   ratio %5.2f\n",
+                cost.memory.traced, cost.memory.line_floor,
+                cost.memory.traced / cost.memory.line_floor);
+    std::printf("write with the trace on            %9.2f us   the same write untraced %10.2f us"
+                "   ratio %5.2f\n",
+                cost.traced.write, cost.traced.floor, cost.traced.write / cost.traced.floor);
 }
 } // namespace
 

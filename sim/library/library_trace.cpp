@@ -53,8 +53,8 @@ TraceWriter &writer() {
     return kept;
 }
 
-// Appends the lines that texts gives, when ZMOD4710_SIM_TRACE names a trace;
-// nothing is made for it otherwise.
+// Appends the lines that texts are, or that text is made into, when
+// ZMOD4710_SIM_TRACE names a trace; nothing is made for it otherwise.
 template <class Texts> void append(std::int64_t microseconds, const Texts &texts) noexcept {
     const char *named = std::getenv("ZMOD4710_SIM_TRACE");
     if (named == nullptr || *named == '\0') {
@@ -76,11 +76,17 @@ void trace(std::int64_t microseconds, const std::vector<std::string> &texts) noe
     if (texts.empty()) {
         return;
     }
-    append(microseconds, [&] { return texts; });
+    append(microseconds, [&]() -> const std::vector<std::string> & { return texts; });
 }
 
 void trace(const CallRecord &record, std::int64_t microseconds) noexcept {
-    append(microseconds, [&] { return std::vector<std::string>{call_text(record)}; });
+    append(microseconds, [&]() -> const std::string & {
+        // Made anew in the same memory at every call, under the process's lock.
+        static std::string text;
+        text.clear();
+        append_call_text(text, record);
+        return text;
+    });
 }
 
 void forget_trace() noexcept {

@@ -4,7 +4,6 @@
 
 #include <charconv>
 #include <chrono>
-#include <cstdio>
 
 namespace zmod4710_sim {
 
@@ -131,48 +130,90 @@ std::optional<std::int64_t> utc_microseconds(std::string_view time) {
     return utc_text(total) == time ? std::optional<std::int64_t>(total) : std::nullopt;
 }
 
-std::string arguments_of(const CallRecord &record) {
+// Text is appended to, a piece at a time, with no text of its own made for a
+// number: a trace line is made at every call.
+void append_number(std::string &text, long long number) {
+    char digits[24];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, number);
+    text.append(digits, end.ptr);
+}
+
+void append_number(std::string &text, float number) {
+    char digits[32];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, number);
+    text.append(digits, end.ptr);
+}
+
+// The call's arguments, ", " between them.
+void append_arguments(std::string &text, const CallRecord &record) {
+    const auto next = [&text](auto number) {
+        if (text.back() != '(') {
+            text += ", ";
+        }
+        append_number(text, number);
+    };
     switch (record.call) {
     case Call::init:
     case Call::get_firmware_version:
-        return std::to_string(record.slot);
+        next(static_cast<long long>(record.slot));
+        break;
     case Call::write_ao:
     case Call::write_power_on_ao:
-        return std::to_string(record.slot) + ", " + std::to_string(record.channel) + ", " +
-               std::to_string(record.range) + ", " + shortest_text(record.value);
+        next(static_cast<long long>(record.slot));
+        next(static_cast<long long>(record.channel));
+        next(static_cast<long long>(record.range));
+        next(record.value);
+        break;
     case Call::set_power_on_en_status:
-        return std::to_string(record.slot) + ", " + std::to_string(record.mode);
+        next(static_cast<long long>(record.slot));
+        next(static_cast<long long>(record.mode));
+        break;
     case Call::read_ao_gain_offset:
-        return std::to_string(record.slot) + ", " + std::to_string(record.channel) + ", " +
-               std::to_string(record.range);
+        next(static_cast<long long>(record.slot));
+        next(static_cast<long long>(record.channel));
+        next(static_cast<long long>(record.range));
+        break;
     case Call::get_lib_date:
     case Call::get_lib_version:
     case Call::any:
         break;
     }
-    return "";
+}
+
+// Digits of number, width of them, with leading zeros, at text.
+char *put_digits(char *text, long long number, int width) {
+    for (int at = width - 1; at >= 0; --at, number /= 10) {
+        text[at] = static_cast<char>('0' + number % 10);
+    }
+    return text + width;
 }
 
 constexpr std::string_view kLibraryDate = ZMOD4710_SIM_LIB_DATE;
 constexpr std::string_view kRefusedMark = " (refused on request)";
 constexpr std::string_view kCallbackMark = " (answered by the callback)";
 
-std::string given_by(const CallRecord &record) {
+void append_given(std::string &text, const CallRecord &record) {
     switch (record.given) {
     case CallRecord::Given::calibration:
-        return ", gain " + std::to_string(record.gain) + ", offset " +
-               std::to_string(record.offset);
+        text += ", gain ";
+        append_number(text, static_cast<long long>(record.gain));
+        text += ", offset ";
+        append_number(text, static_cast<long long>(record.offset));
+        break;
     case CallRecord::Given::version:
-        return ", version " + std::to_string(record.version);
+        text += ", version ";
+        append_number(text, static_cast<long long>(record.version));
+        break;
     case CallRecord::Given::date:
-        return ", date " + std::string(kLibraryDate);
+        text += ", date ";
+        text += kLibraryDate;
+        break;
     case CallRecord::Given::nothing:
         break;
     }
-    return "";
 }
 
-// What a call gave back, as given_by tells it, for the calls that give it.
+// What a call gave back, as append_given tells it, for the calls that give it.
 void read_given(Cursor &at, CallRecord &record) {
     if (record.call == Call::read_ao_gain_offset && at.starts_with(", gain ")) {
         record.given = CallRecord::Given::calibration;
@@ -281,28 +322,55 @@ std::string utc_text(std::int64_t microseconds) {
     const std::int64_t of_day = microseconds - days * day_length;
     const Civil date = civil_from_days(days);
     const std::int64_t seconds = of_day / 1000000;
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%06lldZ",
-                  static_cast<long long>(date.year), date.month, date.day,
-                  static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
-                  static_cast<long long>(seconds % 60), static_cast<long long>(of_day % 1000000));
+    if (date.year < 0 || date.year > 9999) {
+        return "0000-00-00T00:00:00.000000Z"; // a time no clock of a desk tells
+    }
+    char text[] = "YYYY-MM-DDThh:mm:ss.uuuuuuZ";
+    put_digits(text, date.year, 4);
+    put_digits(text + 5, date.month, 2);
+    put_digits(text + 8, date.day, 2);
+    put_digits(text + 11, seconds / 3600, 2);
+    put_digits(text + 14, seconds / 60 % 60, 2);
+    put_digits(text + 17, seconds % 60, 2);
+    put_digits(text + 20, of_day % 1000000, 6);
     return text;
 }
 
 std::string call_text(const CallRecord &record) {
-    return "zmod4710_" + call_name(record.call) + "(" + arguments_of(record) +
-           ") = " + std::to_string(record.result) + given_by(record) +
-           std::string(record.refused_on_request ? kRefusedMark : "") +
-           std::string(record.answered_by_callback ? kCallbackMark : "");
+    std::string text;
+    append_call_text(text, record);
+    return text;
+}
+
+void append_call_text(std::string &text, const CallRecord &record) {
+    text += "zmod4710_";
+    text += call_name_text(record.call);
+    text += '(';
+    append_arguments(text, record);
+    text += ") = ";
+    append_number(text, static_cast<long long>(record.result));
+    append_given(text, record);
+    if (record.refused_on_request) {
+        text += kRefusedMark;
+    }
+    if (record.answered_by_callback) {
+        text += kCallbackMark;
+    }
+}
+
+void append_traced_line(std::string &lines, std::int64_t microseconds, long process,
+                        std::string_view text) {
+    lines += utc_text(microseconds);
+    lines += ' ';
+    append_number(lines, static_cast<long long>(process));
+    lines += ' ';
+    lines += text;
+    lines += '\n';
 }
 
 std::string traced_line(std::int64_t microseconds, long process, std::string_view text) {
-    std::string line = utc_text(microseconds);
-    line += ' ';
-    line += std::to_string(process);
-    line += ' ';
-    line += text;
-    line += '\n';
+    std::string line;
+    append_traced_line(line, microseconds, process, text);
     return line;
 }
 

@@ -60,10 +60,14 @@ std::string utc_text(std::int64_t microseconds);
 // arguments, its result, what it gave back and a mark for a refusal asked for,
 // or for an answer of the callback that zmod4710_sim_on_call set.
 std::string call_text(const CallRecord &record);
+// The same, appended to text: nothing new is made for it.
+void append_call_text(std::string &text, const CallRecord &record);
 
 // "TIME PROCESS text\n": text as a line of the trace, at a time in microseconds
-// since 1970-01-01 UTC, written by process.
+// since 1970-01-01 UTC, written by process; and the same appended to lines.
 std::string traced_line(std::int64_t microseconds, long process, std::string_view text);
+void append_traced_line(std::string &lines, std::int64_t microseconds, long process,
+                        std::string_view text);
 
 // What was done, each as one "! ..." line.
 std::string told_time_zero(std::int64_t microseconds);

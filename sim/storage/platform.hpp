@@ -200,13 +200,13 @@ std::size_t append(const Handle &file, const char *data, std::size_t size,
 // Takes back the last count bytes that append wrote to file, when nothing was
 // appended after them; false when it cannot.
 bool take_back(const Handle &file, std::size_t count) noexcept;
-// Notices of the names in the folder of place being given to other files or
-// taken from them, and of the folder being moved or removed; not valid where
-// the system gives none (Windows), or none can be had for this folder.
-Handle watch_names(const Place &place) noexcept;
-// Whether such a notice came for name or its folder since this was last
-// asked; always, without notices.
-bool name_may_have_changed(const Handle &watch, const std::string &name) noexcept;
+// Notices of the open file's name being taken from it (renamed, removed, or
+// replaced by another file), and of its folder, place's, being moved or
+// removed; not valid where the system gives none (Windows), or none can be had
+// for this file.
+Handle watch_name(const Place &place, const Handle &file) noexcept;
+// Whether such a notice came since this was last asked; always, without notices.
+bool name_may_have_changed(const Handle &watch) noexcept;
 // Whether two open files or folders are one and the same.
 bool same_file(const Handle &a, const Handle &b, const std::filesystem::path &shown);
 // The number of the process that runs this program.

@@ -354,20 +354,29 @@ bool take_back(const Handle &file, std::size_t count) noexcept {
 }
 
 #ifdef __linux__
-Handle watch_names(const Place &place) noexcept {
+namespace {
+
+// Watches what the open handle is, whatever path reached it.
+bool watch_open(const Handle &watch, const Handle &open, std::uint32_t events) noexcept {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", descriptor(open));
+    return ::inotify_add_watch(descriptor(watch), path, events) >= 0;
+}
+
+} // namespace
+
+Handle watch_name(const Place &place, const Handle &file) noexcept {
+    // A file loses its name by a rename (moved), a removal or a file renamed
+    // over it (a link fewer: its attributes); its folder by its own.
     Handle watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    // The folder as it is open, whatever path reached it.
-    char folder[64];
-    std::snprintf(folder, sizeof folder, "/proc/self/fd/%d", descriptor(place.folder));
-    if (!watch.valid() || ::inotify_add_watch(descriptor(watch), folder,
-                                              IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                                  IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR) < 0) {
+    if (!watch.valid() || !watch_open(watch, file, IN_ATTRIB | IN_MOVE_SELF | IN_DELETE_SELF) ||
+        !watch_open(watch, place.folder, IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR)) {
         return Handle();
     }
     return watch;
 }
 
-bool name_may_have_changed(const Handle &watch, const std::string &name) noexcept {
+bool name_may_have_changed(const Handle &watch) noexcept {
     if (!watch.valid()) {
         return true;
     }
@@ -384,21 +393,15 @@ bool name_may_have_changed(const Handle &watch, const std::string &name) noexcep
         if (count <= 0) {
             return true; // notices that can no longer be read
         }
-        for (ssize_t at = 0; at < count;) {
-            const auto *event = reinterpret_cast<const inotify_event *>(events + at);
-            const bool of_folder =
-                (event->mask & (IN_Q_OVERFLOW | IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) != 0;
-            changed = changed || of_folder || (event->len > 0 && name == event->name);
-            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-        }
+        changed = true;
     }
 }
 #else
-Handle watch_names(const Place &) noexcept {
+Handle watch_name(const Place &, const Handle &) noexcept {
     return Handle();
 }
 
-bool name_may_have_changed(const Handle &, const std::string &) noexcept {
+bool name_may_have_changed(const Handle &) noexcept {
     return true;
 }
 #endif

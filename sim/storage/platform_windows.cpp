@@ -353,11 +353,11 @@ bool take_back(const Handle &file, std::size_t count) noexcept {
 
 // Windows gives no notices that fit here: the trace's name is looked at again
 // at every append.
-Handle watch_names(const Place &) noexcept {
+Handle watch_name(const Place &, const Handle &) noexcept {
     return Handle();
 }
 
-bool name_may_have_changed(const Handle &, const std::string &) noexcept {
+bool name_may_have_changed(const Handle &) noexcept {
     return true;
 }
 

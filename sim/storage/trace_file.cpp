@@ -5,6 +5,7 @@
 #include "trace_lines.hpp"
 
 #include <algorithm>
+#include <array>
 #include <optional>
 
 namespace zmod4710_sim {
@@ -78,6 +79,27 @@ platform::Handle opened_to_append(const platform::Place &place) {
     throw StateError("cannot open " + place.path.string() + ": it comes and goes");
 }
 
+bool same_identity(const std::optional<platform::FileStatus> &a, const platform::FileStatus &b) {
+    return a && a->stamp && b.stamp && a->stamp->device == b.stamp->device &&
+           a->stamp->file == b.stamp->file;
+}
+
+// The trace opened to append to, watched for its name, and what it is. The
+// name is looked at again once the watch is set, so that a change of it in
+// between is not missed: it is then opened anew.
+void opened_and_watched(const platform::Place &place, platform::Handle &file,
+                        platform::Handle &watch, platform::FileStatus &status) {
+    for (int attempt = 0;; ++attempt) {
+        file = opened_to_append(place);
+        status = platform::status_of(file, place.user, place.path);
+        watch = platform::watch_name(place, file);
+        if (!watch.valid() || attempt == 2 ||
+            same_identity(platform::examine(place, place.name), status)) {
+            return;
+        }
+    }
+}
+
 // Appends lines in one write, or nothing of them: what a disk that filled up
 // took of them is taken back, and the whole tried once more, which tells why
 // the disk took no more.
@@ -97,20 +119,31 @@ void append_whole(const platform::Handle &file, std::string_view lines,
 
 TraceWriter::TraceWriter(std::string opening) : opening_(std::move(opening)) {}
 
-void TraceWriter::append(std::string_view path, const std::filesystem::path *state,
-                         std::int64_t microseconds, const std::vector<std::string> &texts) {
+template <class Texts>
+void TraceWriter::append_texts(std::string_view path, const std::filesystem::path *state,
+                               std::int64_t microseconds, const Texts &texts) {
     if (!may_append_as_it_is(path, state)) {
         open(path, state);
     }
-    std::string lines;
+    lines_.clear();
     if (!opening_written_ && !opening_.empty()) {
-        lines = traced_line(microseconds, process_, opening_);
+        append_traced_line(lines_, microseconds, process_, opening_);
     }
-    for (const std::string &text : texts) {
-        lines += traced_line(microseconds, process_, text);
+    for (const std::string_view text : texts) {
+        append_traced_line(lines_, microseconds, process_, text);
     }
-    append_whole(file_, lines, shown_);
+    append_whole(file_, lines_, shown_);
     opening_written_ = true;
+}
+
+void TraceWriter::append(std::string_view path, const std::filesystem::path *state,
+                         std::int64_t microseconds, const std::vector<std::string> &texts) {
+    append_texts(path, state, microseconds, texts);
+}
+
+void TraceWriter::append(std::string_view path, const std::filesystem::path *state,
+                         std::int64_t microseconds, std::string_view text) {
+    append_texts(path, state, microseconds, std::array<std::string_view, 1>{text});
 }
 
 void TraceWriter::close() noexcept {
@@ -122,8 +155,7 @@ void TraceWriter::close() noexcept {
 bool TraceWriter::may_append_as_it_is(std::string_view path,
                                       const std::filesystem::path *state) const {
     const bool same_state = state != nullptr ? on_state_file_ && *state == state_ : !on_state_file_;
-    return file_.valid() && path == path_ && same_state &&
-           !platform::name_may_have_changed(watch_, name_);
+    return file_.valid() && path == path_ && same_state && !platform::name_may_have_changed(watch_);
 }
 
 void TraceWriter::open(std::string_view path, const std::filesystem::path *state) {
@@ -142,10 +174,10 @@ void TraceWriter::open(std::string_view path, const std::filesystem::path *state
     if (const char *what = of_state ? state_file_named(place, *of_state) : nullptr) {
         refuse(what);
     }
-    // Noticed from before the file is opened, so that no change of its name is missed.
-    platform::Handle watch = platform::watch_names(place);
-    platform::Handle file = opened_to_append(place);
-    const platform::FileStatus status = platform::status_of(file, place.user, place.path);
+    platform::Handle file;
+    platform::Handle watch;
+    platform::FileStatus status;
+    opened_and_watched(place, file, watch, status);
     if (!status.regular()) {
         throw StateError("cannot write " + place.path.string() + ": not a regular file");
     }
@@ -164,7 +196,6 @@ void TraceWriter::open(std::string_view path, const std::filesystem::path *state
     watch_ = std::move(watch);
     path_ = std::string(path);
     shown_ = place.path;
-    name_ = place.name;
     on_state_file_ = state != nullptr;
     state_ = state != nullptr ? *state : std::filesystem::path();
     process_ = platform::process_id();

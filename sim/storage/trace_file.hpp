@@ -41,6 +41,9 @@ public:
     // memory). Throws StateError, naming the trace and the reason.
     void append(std::string_view path, const std::filesystem::path *state,
                 std::int64_t microseconds, const std::vector<std::string> &texts);
+    // The same for one text.
+    void append(std::string_view path, const std::filesystem::path *state,
+                std::int64_t microseconds, std::string_view text);
 
     // Lets the trace go, so that the next append opens it anew: in a child
     // that a fork made, whose notices would be the parent's, and whose lines
@@ -48,6 +51,9 @@ public:
     void close() noexcept;
 
 private:
+    template <class Texts>
+    void append_texts(std::string_view path, const std::filesystem::path *state,
+                      std::int64_t microseconds, const Texts &texts);
     bool may_append_as_it_is(std::string_view path, const std::filesystem::path *state) const;
     void open(std::string_view path, const std::filesystem::path *state);
 
@@ -56,11 +62,11 @@ private:
     platform::Handle watch_; // notices of the trace's name
     std::string path_;       // as named
     std::filesystem::path shown_;
-    std::string name_;
     std::filesystem::path state_;
     bool on_state_file_ = false;
     bool opening_written_ = false;
     long process_ = 0;
+    std::string lines_; // what is written, kept: an append then needs no new memory
 };
 
 // A trace opened to be read line by line, held to the rules the trace is

@@ -51,7 +51,7 @@ Backplane varied_backplane() {
 // One line appended to the trace at path, by a writer of its own, with state as
 // the state in use (none when empty).
 void append_to_trace(const std::filesystem::path &path, const std::filesystem::path &state) {
-    TraceWriter().append(path.string(), state.empty() ? nullptr : &state, 0, {"line"});
+    TraceWriter().append(path.string(), state.empty() ? nullptr : &state, 0, "line");
 }
 
 nlohmann::ordered_json as_json(const Backplane &backplane) {
