@@ -249,4 +249,43 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
     }
 }
 
+// Two programs writing one channel with the trace on, on one state file: the
+// trace's lines come in the order the state's lock let the writes through, so
+// its last line for the channel, the timeline's last value and the module's
+// value agree.
+TEST_F(ProgramsTogether, TwoProgramsWritingOneChannelLeaveTheTraceTheTimelineAndTheModuleAgreeing) {
+    const std::filesystem::path trace = directory.path() / "trace.txt";
+    std::vector<std::unique_ptr<ChildProcess>> writers;
+    {
+        const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
+        for (const char *first : {"0", "5000"}) {
+            writers.push_back(std::make_unique<ChildProcess>(
+                std::vector<std::string>{kProbe, "write", "0", "0", "60", first}));
+        }
+        for (const auto &writer : writers) {
+            EXPECT_EQ(writer->finish().exit_status, 0);
+        }
+    }
+    const float held = channel_shown(0, 0)["output"].get<float>();
+    std::string last_write;
+    std::istringstream lines(read_text_file(trace));
+    for (std::string line; std::getline(lines, line);) {
+        const std::optional<zmod4710_sim::TraceLine> read = zmod4710_sim::read_trace_line(line);
+        ASSERT_TRUE(read) << line;
+        if (read->kind == zmod4710_sim::TraceLine::Kind::call &&
+            read->record.call == zmod4710_sim::Call::write_ao) {
+            last_write = zmod4710_sim::call_text(read->record);
+        }
+    }
+    EXPECT_EQ(last_write,
+              "zmod4710_WriteAO(0, 0, 1, " + zmod4710_sim::shortest_text(held) + ") = 0");
+    std::istringstream rows(sim({"timeline", trace.string()}));
+    std::string last_row;
+    for (std::string row; std::getline(rows, row);) {
+        last_row = row;
+    }
+    EXPECT_NE(last_row.find(",0,0," + zmod4710_sim::shortest_text(held) + ",V,"), std::string::npos)
+        << last_row;
+}
+
 } // namespace

@@ -3,6 +3,7 @@
  * calls. Written in C89, so that it also proves the header in C89 (and, built
  * again, in C99). Each row says what a call should return; the program's exit
  * status is the number of rows that failed. */
+#include <setjmp.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -191,6 +192,32 @@ static void runs_the_tests_code_on_each_call(void) {
     EXPECT(log.calls, 4);
 }
 
+static jmp_buf failed_assertion;
+
+/* Leaves the first call as a C test framework leaves a failed assertion:
+ * with longjmp. */
+static int fail_an_assertion(const zmod4710_sim_call *call, void *context) {
+    (void)call;
+    if (++*(int *)context == 1)
+        longjmp(failed_assertion, 1);
+    return 0;
+}
+
+static void calls_the_callback_again_after_a_longjmp(void) {
+    static int called; /* kept across the longjmp */
+
+    called = 0;
+    EXPECT(zmod4710_sim_reset(), ZMOD4710_SIM_OK);
+    EXPECT(zmod4710_sim_on_call(fail_an_assertion, &called), ZMOD4710_SIM_OK);
+    if (setjmp(failed_assertion) == 0) {
+        zmod4710_Init(0);
+        EXPECT("the callback was left", 0);
+    }
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    EXPECT(called, 2);
+    EXPECT(zmod4710_sim_on_call(NULL, NULL), ZMOD4710_SIM_OK); /* waits for none */
+}
+
 static void finds_calls_and_tells_them_all(void) {
     char text[128];
 
@@ -296,6 +323,7 @@ int main(void) {
     forgets_an_init_on_a_module_taken_out();
     fails_the_third_write_of_a_ramp();
     runs_the_tests_code_on_each_call();
+    calls_the_callback_again_after_a_longjmp();
     finds_calls_and_tells_them_all();
     if (failures == 0)
         printf("the control interface answers as it should\n");

@@ -3,6 +3,7 @@
 #include "zmod4710_sim.h"
 
 #include "sim_cli.hpp"
+#include "timeline.hpp"
 
 #include "backplane.hpp"
 #include "backplane_json.hpp"
@@ -17,10 +18,15 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <limits>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -457,6 +463,243 @@ TEST_F(SimulatedLibrary, TheControlFunctionsTellTheTraceWhatTheyChanged) {
     EXPECT_EQ(std::vector<std::string>(told.begin(), told.begin() + 14), changes);
     EXPECT_EQ(told[14 + 16], "! reset");
     EXPECT_EQ(told.back(), "! slot 7 empty");
+}
+
+// The calls a trace tells, as call_text tells them, each file's lines begun by
+// the time zero of the process that wrote them.
+std::vector<std::string> traced_calls(const std::filesystem::path &trace) {
+    std::istringstream lines(read_text_file(trace));
+    std::vector<std::string> calls;
+    std::string line;
+    EXPECT_TRUE(std::getline(lines, line)) << trace << " is empty";
+    const std::optional<TraceLine> zero = read_trace_line(line);
+    EXPECT_TRUE(zero && zero->kind == TraceLine::Kind::time_zero) << line;
+    while (std::getline(lines, line)) {
+        const std::optional<TraceLine> read = read_trace_line(line);
+        EXPECT_TRUE(read && read->kind == TraceLine::Kind::call) << line;
+        calls.push_back(read ? call_text(read->record) : line);
+    }
+    return calls;
+}
+
+std::string written(float value) {
+    return "zmod4710_WriteAO(0, 0, 1, " + shortest_text(value) + ") = 0";
+}
+
+#ifndef _WIN32
+// The trace is kept open while its name names it: a rotation, a removal, a
+// link in its place or its folder made anew are followed at the next call, by
+// the rules it was first opened under; and it is never the state in use.
+TEST_F(SimulatedLibrary, TheTraceFollowsItsNameAndIsNeverTheStateInUse) {
+    const std::filesystem::path folder = directory.path() / "traces";
+    const std::filesystem::path trace = folder / "trace.txt";
+    const std::filesystem::path rotated = folder / "trace.txt.1";
+    std::filesystem::create_directory(folder);
+    ASSERT_EQ(zmod4710_sim_use_memory(), 0);
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
+    const auto write = [](float value) { ASSERT_EQ(zmod4710_WriteAO(0, 0, 1, value), 0); };
+    write(1);
+    std::filesystem::rename(trace, rotated);
+    write(2);
+    EXPECT_EQ(traced_calls(rotated), std::vector<std::string>{written(1)});
+    EXPECT_EQ(traced_calls(trace), std::vector<std::string>{written(2)});
+    std::filesystem::remove(trace);
+    write(3);
+    EXPECT_EQ(traced_calls(trace), std::vector<std::string>{written(3)});
+    // A link of the user's own in its place is followed; a link to the state
+    // in use is refused.
+    std::filesystem::remove(trace);
+    std::filesystem::create_symlink("elsewhere.txt", trace);
+    write(4);
+    EXPECT_EQ(traced_calls(folder / "elsewhere.txt"), std::vector<std::string>{written(4)});
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directory(folder);
+    write(5);
+    EXPECT_EQ(traced_calls(trace), std::vector<std::string>{written(5)});
+
+    const std::filesystem::path other = directory.path() / "other.json";
+    ASSERT_EQ(zmod4710_sim_use_state(other.string().c_str()), 0);
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    ASSERT_EQ(zmod4710_WriteAO(0, 0, 1, 6.0f), 0);
+    const std::string state = read_text_file(other);
+    for (const std::filesystem::path &named : {other, trace}) {
+        std::filesystem::remove(trace);
+        std::filesystem::create_symlink(other, trace); // the state by another name
+        const ScopedEnvironment state_traced("ZMOD4710_SIM_TRACE", named.string());
+        ASSERT_EQ(zmod4710_WriteAO(0, 0, 1, 7.0f), 0) << named;
+        EXPECT_EQ(read_text_file(other).find("zmod4710_"), std::string::npos) << named;
+        EXPECT_EQ(StateFile(other).load().slots[0]->channels[0].output, 7.0f) << named;
+    }
+    ASSERT_EQ(zmod4710_sim_use_state(nullptr), 0);
+    EXPECT_NE(state, "");
+}
+#endif
+
+// Threads writing one channel with the trace on: the trace's last line for it,
+// the timeline's last value and what the module holds agree, on a state file
+// and in memory.
+TEST_F(SimulatedLibrary, ThreadsWritingOneChannelLeaveTheTraceTheTimelineAndTheModuleAgreeing) {
+    for (const bool in_memory : {false, true}) {
+        const std::filesystem::path trace =
+            directory.path() / (in_memory ? "memory.txt" : "file.txt");
+        const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
+        if (in_memory) {
+            ASSERT_EQ(zmod4710_sim_use_memory(), 0);
+        }
+        ASSERT_EQ(zmod4710_Init(0), 0);
+        std::vector<std::thread> threads;
+        for (int thread = 0; thread < 4; ++thread) {
+            threads.emplace_back([thread, in_memory] {
+                for (int write = 0; write < (in_memory ? 500 : 40); ++write) {
+                    zmod4710_WriteAO(0, 0, 1, static_cast<float>(thread * 1000 + write) / 1000);
+                }
+            });
+        }
+        for (std::thread &thread : threads) {
+            thread.join();
+        }
+        short range = 0;
+        float held = 0;
+        ASSERT_EQ(zmod4710_sim_output(0, 0, &range, &held), 0);
+        EXPECT_EQ(traced_calls(trace).back(), written(held)) << in_memory;
+        std::ostringstream timeline, err;
+        ASSERT_TRUE(write_timeline({trace}, TimelineFormat::csv, timeline, err)) << err.str();
+        std::istringstream rows(timeline.str());
+        std::string last;
+        for (std::string row; std::getline(rows, row);) {
+            last = row.rfind(',', 0) != 0 && row.find(",0,0,") != std::string::npos ? row : last;
+        }
+        EXPECT_NE(last.find(",0,0," + shortest_text(held) + ",V,"), std::string::npos)
+            << last << " for " << held;
+    }
+    ASSERT_EQ(zmod4710_sim_use_state(nullptr), 0);
+}
+
+#ifndef _WIN32
+// The environment is read at every call, however the program changed it: set
+// again, strings given to putenv (the old ones freed, or changed in place), or
+// unset and set again, which keeps the count of variables and the last one
+// alike. A state named ":memory:" is never a file of that name.
+TEST_F(SimulatedLibrary, FollowsTheEnvironmentHoweverItWasChanged) {
+    const std::string first_trace = (directory.path() / "first.txt").string();
+    const std::string second_trace = (directory.path() / "second.txt").string();
+    static char state_entry[1024];
+    static char trace_entry[1024];
+    std::vector<std::unique_ptr<char[]>> given; // strings putenv holds until the end
+    const auto put = [&given](const std::string &entry) {
+        given.push_back(std::make_unique<char[]>(entry.size() + 1));
+        std::memcpy(given.back().get(), entry.c_str(), entry.size() + 1);
+        ::putenv(given.back().get());
+    };
+    const std::vector<std::pair<const char *, std::function<void()>>> ways{
+        {"set",
+         [&] {
+             ::setenv("ZMOD4710_SIM_STATE", kMemoryState, 1);
+             ::setenv("ZMOD4710_SIM_TRACE", second_trace.c_str(), 1);
+         }},
+        {"new strings",
+         [&] {
+             put(std::string("ZMOD4710_SIM_STATE=") + kMemoryState);
+             put("ZMOD4710_SIM_TRACE=" + second_trace);
+         }},
+        {"changed in place",
+         [&] {
+             std::snprintf(state_entry, sizeof state_entry, "ZMOD4710_SIM_STATE=%s",
+                           state_path.c_str());
+             std::snprintf(trace_entry, sizeof trace_entry, "ZMOD4710_SIM_TRACE=%s",
+                           first_trace.c_str());
+             ::putenv(state_entry);
+             ::putenv(trace_entry);
+             ASSERT_EQ(zmod4710_Init(0), 0); // looked at while they named the first
+             std::snprintf(state_entry, sizeof state_entry, "ZMOD4710_SIM_STATE=%s", kMemoryState);
+             std::snprintf(trace_entry, sizeof trace_entry, "ZMOD4710_SIM_TRACE=%s",
+                           second_trace.c_str());
+         }},
+        {"unset and set", [&] {
+             ::unsetenv("ZMOD4710_SIM_TRACE");
+             ::unsetenv("ZMOD4710_SIM_STATE");
+             ::setenv("ZMOD4710_SIM_STATE", kMemoryState, 1);
+             ::setenv("ZMOD4710_SIM_TRACE", second_trace.c_str(), 1);
+         }}};
+    for (const auto &[way, change] : ways) {
+        ::setenv("ZMOD4710_SIM_STATE", state_path.c_str(), 1);
+        ::setenv("ZMOD4710_SIM_TRACE", first_trace.c_str(), 1);
+        arrange(factory_backplane());
+        ASSERT_EQ(zmod4710_Init(0), 0) << way;
+        ASSERT_EQ(zmod4710_WriteAO(0, 0, 1, 1.0f), 0) << way;
+        change();
+        ASSERT_EQ(zmod4710_Init(0), 0) << way; // a backplane of its own: Init again
+        ASSERT_EQ(zmod4710_WriteAO(0, 0, 1, 2.0f), 0) << way;
+        EXPECT_EQ(channel(0, 0).output, 1.0f) << way << ": the file was written";
+        EXPECT_FALSE(std::filesystem::exists(kMemoryState)) << way;
+        const std::vector<std::string> first = traced_calls(first_trace);
+        EXPECT_NE(std::find(first.begin(), first.end(), written(1)), first.end()) << way;
+        EXPECT_EQ(traced_calls(second_trace).back(), written(2)) << way;
+        ASSERT_EQ(zmod4710_sim_reset(), 0); // the memory's, for the next way
+        std::filesystem::remove(first_trace);
+        std::filesystem::remove(second_trace);
+    }
+    ::setenv("ZMOD4710_SIM_STATE", state_path.c_str(), 1);
+    ::unsetenv("ZMOD4710_SIM_TRACE");
+}
+#endif
+
+// A callback left by an exception is called again at the next call; and once
+// on_call returns, no thread runs the callback it replaced, so that its
+// context may go (threads call meanwhile, without pause).
+TEST_F(SimulatedLibrary, ThreadsCallingWhileTheCallbackIsReplacedNeverRunTheOldOne) {
+    const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
+    ASSERT_EQ(zmod4710_sim_reset(), 0);
+    ASSERT_EQ(zmod4710_Init(0), 0);
+    int called = 0;
+    ASSERT_EQ(zmod4710_sim_on_call(
+                  [](const zmod4710_sim_call *, void *context) -> int {
+                      if (++*static_cast<int *>(context) == 1) {
+                          throw std::runtime_error("an assertion failed in the callback");
+                      }
+                      return 0;
+                  },
+                  &called),
+              0);
+    EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_STATE_PROBLEM);
+    EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
+    EXPECT_EQ(called, 2);
+
+    struct Context {
+        std::atomic<bool> replaced{false};
+        std::atomic<int> *late;
+    };
+    std::atomic<int> late{0};
+    std::atomic<bool> done{false};
+    std::vector<std::thread> callers;
+    for (int thread = 0; thread < 2; ++thread) {
+        callers.emplace_back([&done] {
+            while (!done) {
+                zmod4710_WriteAO(0, 1, 0, 1.0f);
+            }
+        });
+    }
+    std::vector<std::unique_ptr<Context>> contexts;
+    for (int round = 0; round < 40000; ++round) {
+        contexts.push_back(std::make_unique<Context>());
+        contexts.back()->late = &late;
+        ASSERT_EQ(zmod4710_sim_on_call(
+                      [](const zmod4710_sim_call *, void *context) {
+                          const auto *given = static_cast<Context *>(context);
+                          *given->late += given->replaced ? 1 : 0;
+                          return 0;
+                      },
+                      contexts.back().get()),
+                  0);
+        ASSERT_EQ(zmod4710_sim_on_call(nullptr, nullptr), 0);
+        contexts.back()->replaced = true;
+    }
+    done = true;
+    for (std::thread &caller : callers) {
+        caller.join();
+    }
+    EXPECT_EQ(late, 0);
 }
 
 TEST_F(SimulatedLibrary, UseStateAndUseMemoryHoldUntilTheNextOfThem) {
