@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <thread>
@@ -325,6 +326,37 @@ TEST(TraceLines, ReadBackWhatTheyTellAndNothingElse) {
           std::string()}) {
         EXPECT_FALSE(read_trace_line(line)) << line;
     }
+}
+
+// A line longer than any a trace holds is read through in bounded memory and
+// given as such, and the lines around it whole; a reader stops at its limit,
+// so that a second pass reads what the first did, whatever was appended since.
+TEST(TraceReader, SkipsALineTooLongAndStopsAtItsLimit) {
+    TemporaryDirectory directory;
+    const std::filesystem::path trace = directory.path() / "trace.txt";
+    const std::string good = "2026-12-09T15:04:05.123456Z 42 ! power cycle";
+    write_text_file(trace, good + "\n" + std::string(16 << 20, 'x') + "\r\n" + good +
+                               "\r\n" + "2026-12-09T15:04:05.1");
+    const std::vector<std::string> expected{good, TraceReader::kLineTooLong, good,
+                                            "2026-12-09T15:04:05.1"};
+    const auto read_all = [&](std::uint64_t limit, std::uint64_t *consumed) {
+        TraceReader reader(trace, limit);
+        std::vector<std::string> lines;
+        for (std::string line; reader.next(line);) {
+            lines.push_back(line);
+        }
+        *consumed = reader.consumed();
+        return lines;
+    };
+    const auto started = std::chrono::steady_clock::now();
+    std::uint64_t consumed = 0;
+    EXPECT_EQ(read_all(TraceReader::kNoLimit, &consumed), expected);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    EXPECT_EQ(consumed, std::filesystem::file_size(trace));
+    std::ofstream(trace, std::ios::app) << "23456Z 42 ! reset\n" << good << "\n";
+    std::uint64_t again = 0;
+    EXPECT_EQ(read_all(consumed, &again), expected);
+    EXPECT_EQ(again, consumed);
 }
 
 #ifdef _WIN32

@@ -242,6 +242,26 @@ TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
     }
 }
 
+// The timeline reads traces alone: it looks for no state, so one in memory or
+// none that can be named stops it not; a command that uses the state still
+// refuses one in memory.
+TEST_F(SimCli, WritesATimelineWithoutLookingForAState) {
+    const std::filesystem::path trace = directory.path() / "trace.txt";
+    write_text_file(trace, "2026-12-09T15:04:05.123456Z 42 zmod4710_WriteAO(0, 1, 1, 2.5) = 0\n");
+    for (const std::optional<std::string> &state :
+         {std::optional<std::string>(kMemoryState), std::optional<std::string>()}) {
+        const ScopedEnvironment named("ZMOD4710_SIM_STATE", state);
+        const ScopedEnvironment home("HOME", std::nullopt);
+        const ScopedEnvironment xdg("XDG_STATE_HOME", std::nullopt);
+        const ScopedEnvironment local("LOCALAPPDATA", std::nullopt);
+        const CliRun result = run({"timeline", trace.string()});
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_NE(result.output.find(",0,1,2.5,V,1,"), std::string::npos) << result.output;
+    }
+    const ScopedEnvironment named("ZMOD4710_SIM_STATE", std::string(kMemoryState));
+    expect_refused({"show"}, 1, "names a backplane in one program's memory");
+}
+
 TEST_F(SimCli, RefusesAStateFileWithANumberTooLargeForADouble) {
     write_text_file(state_path, "{\"slots\": [], \"spare\": 1e999}");
     expect_refused({"show"}, 1, "number overflow");
