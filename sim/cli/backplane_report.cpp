@@ -9,10 +9,6 @@ std::string describe_output(int range, float value) {
     return formatted("%.4f %s", static_cast<double>(value), range_unit(range).c_str());
 }
 
-std::string power_on_mode_name(std::int16_t mode) {
-    return mode == kRetentive ? "retentive" : "power-on value";
-}
-
 // A table row: the line without the blanks that padding leaves at its end.
 std::string row(std::string line) {
     line.erase(line.find_last_not_of(' ') + 1);
@@ -52,13 +48,10 @@ std::string describe_calibration(const Module &module) {
 }
 
 std::string describe_module(int slot, const Module &module, bool with_calibration) {
+    std::string text = formatted("Slot %d: %s\n", slot, describe_module_line(module).c_str());
     if (!is_analog_output_module(module.kind)) {
-        return formatted("Slot %d: %s, firmware %d\n", slot, module_label(module.kind).c_str(),
-                         module.firmware);
+        return text;
     }
-    std::string text = formatted(
-        "Slot %d: %s, firmware %d, power-on mode %d (%s)\n", slot, module_name(module.kind).c_str(),
-        module.firmware, module.power_on_mode, power_on_mode_name(module.power_on_mode).c_str());
     text += describe_channels(module);
     if (with_calibration) {
         text += describe_calibration(module);
@@ -67,6 +60,20 @@ std::string describe_module(int slot, const Module &module, bool with_calibratio
 }
 
 } // namespace
+
+std::string power_on_mode_name(std::int16_t mode) {
+    return mode == kRetentive ? "retentive" : "power-on value";
+}
+
+std::string describe_module_line(const Module &module) {
+    const std::string kind_and_firmware =
+        module_label(module.kind) + ", firmware " + std::to_string(module.firmware);
+    if (!is_analog_output_module(module.kind)) {
+        return kind_and_firmware;
+    }
+    return kind_and_firmware + formatted(", power-on mode %d (%s)", module.power_on_mode,
+                                         power_on_mode_name(module.power_on_mode).c_str());
+}
 
 std::string describe_backplane(const Backplane &backplane, bool with_calibration) {
     std::string text;

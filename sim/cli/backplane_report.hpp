@@ -21,6 +21,12 @@ template <class... Arguments> std::string formatted(const char *format, Argument
     return text;
 }
 
+// "retentive" or "power-on value": what a power-on mode does, as people read it.
+std::string power_on_mode_name(std::int16_t mode);
+// "ZM-4710, firmware 3, power-on mode 1 (power-on value)"; for a module of
+// another kind, its kind and firmware.
+std::string describe_module_line(const Module &module);
+
 // Each occupied slot with its module, firmware and power-on mode, and a table of
 // its channels; with_calibration adds each channel's gain and offset in every range.
 std::string describe_backplane(const Backplane &backplane, bool with_calibration);

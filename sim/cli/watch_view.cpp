@@ -31,14 +31,7 @@ std::string bar(int range, float value) {
 }
 
 std::string mode_text(std::int16_t mode) {
-    return "power-on mode " + std::to_string(mode) +
-           (mode == kRetentive ? " (retentive)" : " (power-on values)");
-}
-
-std::string module_text(const Module &module) {
-    std::string text = module_label(module.kind) + ", firmware " + std::to_string(module.firmware);
-    return is_analog_output_module(module.kind) ? text + ", " + mode_text(module.power_on_mode)
-                                                : text;
+    return "power-on mode " + std::to_string(mode) + " (" + power_on_mode_name(mode) + ")";
 }
 
 // "12.000 mA (4 ~ 20mA)"
@@ -113,7 +106,7 @@ void slot_changes(int slot, const std::optional<Module> *before, const std::opti
     const bool new_module = before == nullptr || !same_module(*before, now);
     if (new_module) {
         if (now || before != nullptr) {
-            lines.push_back(named + ": " + (now ? module_text(*now) : "empty"));
+            lines.push_back(named + ": " + (now ? describe_module_line(*now) : "empty"));
         }
     } else if (now && (*before)->power_on_mode != now->power_on_mode) {
         lines.push_back(named + ": " + mode_text(now->power_on_mode));
@@ -167,7 +160,7 @@ View view_of(const Watched &watched, const std::filesystem::path &state,
             if (!module) {
                 continue;
             }
-            add("Slot " + std::to_string(slot) + ": " + module_text(*module), true);
+            add("Slot " + std::to_string(slot) + ": " + describe_module_line(*module), true);
             for (std::size_t channel = 0; channel < module->channels.size(); ++channel) {
                 add(channel_row(channel, module->channels[channel]), true);
             }

@@ -50,7 +50,7 @@ watched="settings() { stty -a | tr ' ;' '\\n\\n' | grep -xE -- '-?(icanon|echo|i
 before=\$(settings); TERM=screen $sim watch; echo \"exit \$?\"
 [ \"\$(settings)\" = \"\$before\" ] && echo \"the terminal as it was:\" \$before; sleep 60"
 tmux -L "$server" -f /dev/null new-session -d -s watch -x 100 -y 30 "$watched"
-await "Slot 0: ZM-4710, firmware 3, power-on mode 1 (power-on values)" 3000 >/dev/null
+await "Slot 0: ZM-4710, firmware 3, power-on mode 1 (power-on value)" 3000 >/dev/null
 screen | grep -qF "Refusals pending: none" || fail "no refusals line"
 
 # Another program's change, redrawn at once: the tool's write, its bar, its call.
