@@ -5,7 +5,7 @@
 #include "one_line.hpp"
 #include "platform.hpp"
 #include "state_file.hpp"
-#include "storage.hpp"
+#include "lock_files.hpp"
 
 #include <atomic>
 #include <cstdio>

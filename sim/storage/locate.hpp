@@ -18,8 +18,9 @@ namespace zmod4710_sim {
 // refused. Any of that throws StateError, before anything is made. With
 // make_folders, the missing folders are made, private to the user; without, a
 // missing folder leaves Place::folder not valid. On POSIX systems, where a
-// path's links are followed one at a time, this is the walk of walk.cpp; on
-// Windows, which follows them itself, the system's (locate.cpp).
+// path's links are followed one at a time, this is the walk of
+// locate_posix.cpp; on Windows, which follows them itself, the system's
+// (locate_windows.cpp).
 platform::Place locate(const std::filesystem::path &path, bool make_folders);
 
 // A folder on the way to the state that given names, which may hold the state,

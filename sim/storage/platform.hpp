@@ -1,9 +1,10 @@
 // The system calls under the state file's storage: one thin layer for each kind
 // of system (platform_posix.cpp, platform_windows.cpp). Each function wraps a
 // call or two and says what it found; what to do about it, and in what order,
-// is the storage's (locate.cpp, walk.cpp, storage.cpp, trace_file.cpp). A call
-// that fails throws StateError, naming what could not be done, the path and the
-// system's reason.
+// is the storage's (locate*.cpp, state_reading.cpp, lock_files.cpp,
+// atomic_replace.cpp, owner_checks.cpp, trace_file.cpp). A call that fails
+// throws StateError, naming what could not be done, the path and the system's
+// reason.
 #pragma once
 
 #include "state_error.hpp"

@@ -2,6 +2,7 @@
 
 #include "backplane_json.hpp"
 #include "locate.hpp"
+#include "owner_checks.hpp"
 
 #include <cstdlib>
 #include <utility>

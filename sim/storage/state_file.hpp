@@ -1,9 +1,11 @@
 // The file in which the simulated backplane lives between runs.
 #pragma once
 
+#include "atomic_replace.hpp"
 #include "backplane.hpp"
 #include "backplane_store.hpp"
-#include "storage.hpp"
+#include "lock_files.hpp"
+#include "state_reading.hpp"
 
 #include <filesystem>
 #include <functional>

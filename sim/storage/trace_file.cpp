@@ -1,7 +1,8 @@
 #include "trace_file.hpp"
 
+#include "atomic_replace.hpp"
 #include "locate.hpp"
-#include "storage.hpp"
+#include "lock_files.hpp"
 #include "trace_lines.hpp"
 
 #include <algorithm>

@@ -3,7 +3,9 @@
 #include "backplane_changes.hpp"
 #include "backplane_json.hpp"
 #include "state_file.hpp"
-#include "storage.hpp"
+#include "atomic_replace.hpp"
+#include "lock_files.hpp"
+#include "state_reading.hpp"
 #include "trace_file.hpp"
 #include "trace_lines.hpp"
 

@@ -10,7 +10,7 @@
 #include "locate.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
-#include "storage.hpp"
+#include "lock_files.hpp"
 #include "trace_lines.hpp"
 
 #include <gtest/gtest.h>
