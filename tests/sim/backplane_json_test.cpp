@@ -1,10 +1,10 @@
 // The simulated backplane's model and its JSON form: what the state file holds.
+#include "atomic_replace.hpp"
 #include "backplane.hpp"
 #include "backplane_changes.hpp"
 #include "backplane_json.hpp"
-#include "state_file.hpp"
-#include "atomic_replace.hpp"
 #include "lock_files.hpp"
+#include "state_file.hpp"
 #include "state_reading.hpp"
 #include "trace_file.hpp"
 #include "trace_lines.hpp"
@@ -337,8 +337,8 @@ TEST(TraceReader, SkipsALineTooLongAndStopsAtItsLimit) {
     TemporaryDirectory directory;
     const std::filesystem::path trace = directory.path() / "trace.txt";
     const std::string good = "2026-12-09T15:04:05.123456Z 42 ! power cycle";
-    write_text_file(trace, good + "\n" + std::string(16 << 20, 'x') + "\r\n" + good +
-                               "\r\n" + "2026-12-09T15:04:05.1");
+    write_text_file(trace, good + "\n" + std::string(16 << 20, 'x') + "\r\n" + good + "\r\n" +
+                               "2026-12-09T15:04:05.1");
     const std::vector<std::string> expected{good, TraceReader::kLineTooLong, good,
                                             "2026-12-09T15:04:05.1"};
     const auto read_all = [&](std::uint64_t limit, std::uint64_t *consumed) {
@@ -620,7 +620,8 @@ StateFile private_state(const TemporaryDirectory &directory) {
     return file;
 }
 
-TEST(StateFile, WaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivate) {
+// Waits of the full bound are in LockWaits, which one preset runs.
+TEST(LockWaits, AStateFileWaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivate) {
     TemporaryDirectory directory;
     const StateFile file = private_state(directory);
     const std::filesystem::path lock = directory.path() / "backplane.json.lock";
