@@ -2,6 +2,8 @@
 each starts from the factory backplane, arranges it, runs the function and
 reads back what the module holds and which calls were made."""
 
+import time
+
 import pytest
 import zmod4710_sim as sim
 
@@ -23,8 +25,10 @@ def test_ramps_the_channel_of_the_first_module():
     assert sim.output(3, 2) == (4, 12.0)
     writes = [call for call in sim.calls() if call.name == "WriteAO"]
     assert [call.value for call in writes] == [4.0, 8.0, 12.0]
-    # Each call's time, in seconds since the library was loaded, never goes back.
+    # Each call's time, in seconds from the library's time zero, never goes
+    # back; its UTC is the zero's plus it.
     assert 0 < writes[0].time <= writes[1].time <= writes[2].time
+    assert sim.time_zero() + writes[2].time <= time.time() + 1
     assert sim.find_call("Init", slot=3) == 3  # slots 0 to 2 did not answer first
 
 

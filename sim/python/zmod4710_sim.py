@@ -57,7 +57,7 @@ class ModuleCall:
     result: int  # what it returned (0, not known yet, in a callback)
     refused_on_request: bool
     answered_by_callback: bool
-    time: float  # seconds from the library's load, when it was answered
+    time: float  # seconds from the library's time zero (time_zero()), when it was answered
 
 
 class _Call(ctypes.Structure):
@@ -157,6 +157,8 @@ for _name, _arguments in _SIGNATURES.items():
     _function.argtypes = _arguments
     _function.restype = ctypes.c_int
 library.zmod4710_sim_calls_dropped.restype = ctypes.c_ulong
+library.zmod4710_sim_time_zero.argtypes = []
+library.zmod4710_sim_time_zero.restype = ctypes.c_double
 
 
 # The module library's calls, answering as in C.
@@ -312,9 +314,15 @@ def calls_dropped():
     return library.zmod4710_sim_calls_dropped()
 
 
-# Every callback given, kept: another thread may still be running one that was
-# replaced.
-_callbacks_kept = []
+def time_zero():
+    """The UTC of the library's time zero, in seconds since 1970-01-01: a call's
+    line in the trace tells time_zero() + its time."""
+    return library.zmod4710_sim_time_zero()
+
+
+# The callback given last, kept while the library may call it: once on_call
+# returns, no thread runs the one it replaced.
+_callback_kept = None
 
 
 def on_call(function):
@@ -328,6 +336,7 @@ def on_call(function):
             sys.excepthook(*sys.exc_info())
             return OK
 
+    global _callback_kept
     callback = _CALLBACK() if function is None else _CALLBACK(called)
-    _callbacks_kept.append(callback)
     _done("on_call", library.zmod4710_sim_on_call(callback, None))
+    _callback_kept = callback
