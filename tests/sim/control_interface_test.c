@@ -211,7 +211,7 @@ static void calls_the_callback_again_after_a_longjmp(void) {
     EXPECT(zmod4710_sim_on_call(fail_an_assertion, &called), ZMOD4710_SIM_OK);
     if (setjmp(failed_assertion) == 0) {
         zmod4710_Init(0);
-        EXPECT("the callback was left", 0);
+        EXPECT(called, 0); /* not reached: the callback leaves by longjmp */
     }
     EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
     EXPECT(called, 2);
