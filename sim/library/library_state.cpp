@@ -1,11 +1,11 @@
 #include "library_state.hpp"
 
 #include "library_trace.hpp"
+#include "lock_files.hpp"
 #include "memory_backplane.hpp"
 #include "one_line.hpp"
 #include "platform.hpp"
 #include "state_file.hpp"
-#include "lock_files.hpp"
 
 #include <atomic>
 #include <cstdio>
