@@ -6,6 +6,7 @@
 #include "sim_library_probe.hpp"
 #include "simulated_backplane_test.hpp"
 #include "state_file.hpp"
+#include "trace_lines.hpp"
 #include "zmod4710.h"
 #include "zmod4710_sim.h"
 
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <map>
 #include <random>
 #include <set>
 #include <sstream>
@@ -422,10 +424,13 @@ TEST_F(StateDurability, AChildForkedWhileThreadsCallAnswersAndHoldsNoLockOfTheir
     GTEST_SKIP() << "qemu-user fails its own assertions when the child of a threaded program "
                     "starts a thread, as a child that waits for a lock does";
 #endif
+    const std::filesystem::path trace = directory.path() / "trace.txt";
     for (const std::string &state : {std::string(kMemoryState), state_path.string()}) {
         const ScopedEnvironment backplane("ZMOD4710_SIM_STATE", state);
         ASSERT_EQ(zmod4710_sim_reset(), 0);
         ASSERT_EQ(zmod4710_Init(0), 0);
+        std::filesystem::remove(trace);
+        const ScopedEnvironment traced("ZMOD4710_SIM_TRACE", trace.string());
         std::atomic<bool> writing = true;
         std::vector<std::thread> writers;
         for (int channel = 0; channel < 3; ++channel) {
@@ -464,6 +469,21 @@ TEST_F(StateDurability, AChildForkedWhileThreadsCallAnswersAndHoldsNoLockOfTheir
             int status = 0;
             EXPECT_TRUE(ended_by(child, end, status)) << state << ": a child hung";
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << state;
+        }
+        // Each child's trace is its own: its lines carry its number, after a
+        // time zero of its own.
+        std::map<long, std::vector<std::string>> told;
+        std::istringstream lines(read_text_file(trace));
+        for (std::string line; std::getline(lines, line);) {
+            const std::optional<TraceLine> read = read_trace_line(line);
+            ASSERT_TRUE(read) << line;
+            told[read->process].push_back(
+                read->kind == TraceLine::Kind::time_zero ? "time zero" : call_text(read->record));
+        }
+        for (const pid_t child : children) {
+            EXPECT_EQ(told[child], (std::vector<std::string>{"time zero", "zmod4710_Init(0) = 0",
+                                                             "zmod4710_WriteAO(0, 7, 0, 2) = 0"}))
+                << state;
         }
     }
 }
