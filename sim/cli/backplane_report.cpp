@@ -66,7 +66,7 @@ std::string power_on_mode_name(std::int16_t mode) {
 }
 
 std::string describe_module_line(const Module &module) {
-    const std::string kind_and_firmware =
+    std::string kind_and_firmware =
         module_label(module.kind) + ", firmware " + std::to_string(module.firmware);
     if (!is_analog_output_module(module.kind)) {
         return kind_and_firmware;

@@ -620,8 +620,8 @@ StateFile private_state(const TemporaryDirectory &directory) {
     return file;
 }
 
-// Waits of the full bound are in LockWaits, which one preset runs.
-TEST(LockWaits, AStateFileWaitsForAnotherProgramsLockTenSecondsAtMostAndKeepsTheLockPrivate) {
+// Waits of the full bound are in suites named *LockWaits, which one preset runs.
+TEST(StateFileLockWaits, WaitForAnotherProgramsLockTenSecondsAtMostAndKeepTheLockPrivate) {
     TemporaryDirectory directory;
     const StateFile file = private_state(directory);
     const std::filesystem::path lock = directory.path() / "backplane.json.lock";

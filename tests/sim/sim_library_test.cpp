@@ -729,7 +729,7 @@ TEST_F(SimulatedLibrary, UseStateAndUseMemoryHoldUntilTheNextOfThem) {
 
 // Threads that wait for a lock another program holds each give up after the
 // bound, however many wait, and calls that change nothing go on meanwhile.
-// Waits of the full bound are in LockWaits, which one preset runs.
+// Waits of the full bound are in suites named *LockWaits, which one preset runs.
 class LockWaits : public SimulatedLibrary {};
 
 TEST_F(LockWaits, ThreadsWaitingForAnotherProgramsLockEachReturnWithinTheBound) {
