@@ -652,6 +652,9 @@ TEST_F(SimulatedLibrary, ThreadsCallingWhileTheCallbackIsReplacedNeverRunTheOldO
     const ScopedEnvironment memory("ZMOD4710_SIM_STATE", std::string(kMemoryState));
     ASSERT_EQ(zmod4710_sim_reset(), 0);
     ASSERT_EQ(zmod4710_Init(0), 0);
+    // Not in 32-bit MinGW builds: there the program and the library, each with
+    // the C++ run time of its own, unwind no exception through the other.
+#if !defined(_WIN32) || defined(_WIN64)
     int called = 0;
     ASSERT_EQ(zmod4710_sim_on_call(
                   [](const zmod4710_sim_call *, void *context) -> int {
@@ -665,6 +668,7 @@ TEST_F(SimulatedLibrary, ThreadsCallingWhileTheCallbackIsReplacedNeverRunTheOldO
     EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_STATE_PROBLEM);
     EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
     EXPECT_EQ(called, 2);
+#endif
 
     struct Context {
         std::atomic<bool> replaced{false};
