@@ -208,9 +208,9 @@ MemoryCost memory_rounds(const Settings &settings) {
         traced.push_back(memory_writes(traced_writes));
         ::unsetenv("ZMOD4710_SIM_TRACE");
         line_floors.push_back(plain_line_writes(line_floor, traced_writes));
-        std::filesystem::remove(trace);
-        std::filesystem::remove(line_floor);
     }
+    std::filesystem::remove(trace);
+    std::filesystem::remove(line_floor);
     return {median(writes), median(called_back), median(floors), median(traced),
             median(line_floors)};
 }
@@ -237,8 +237,8 @@ WriteCost traced_file_rounds(const Settings &settings) {
         traced.push_back(write_cost(settings.folder, settings.writes));
         ::unsetenv("ZMOD4710_SIM_TRACE");
         untraced.push_back(write_cost(settings.folder, settings.writes));
-        std::filesystem::remove(trace);
     }
+    std::filesystem::remove(trace);
     return {median(traced), median(untraced)};
 }
 
