@@ -8,16 +8,6 @@ constexpr std::size_t kHistorySize = ZMOD4710_SIM_HISTORY_SIZE;
 
 } // namespace
 
-CallRecord call_made(Call call, int slot, int channel, short range) {
-    CallRecord record;
-    record.call = call;
-    record.slot = slot;
-    record.channel = channel;
-    record.range = range;
-    record.result = ZMOD4710_SIM_STATE_PROBLEM;
-    return record;
-}
-
 zmod4710_sim_call as_call(const CallRecord &record) {
     zmod4710_sim_call call{};
     call.name = call_name_text(record.call);

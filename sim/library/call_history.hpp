@@ -12,10 +12,6 @@
 
 namespace zmod4710_sim {
 
-// A call as it is made, before it is answered: its result says a state problem
-// until it is.
-CallRecord call_made(Call call, int slot = -1, int channel = -1, short range = -1);
-
 // The call as zmod4710_sim_call_at gives it.
 zmod4710_sim_call as_call(const CallRecord &record);
 

@@ -310,6 +310,16 @@ std::string shortest_text(float value) {
     return std::string(text, end.ptr);
 }
 
+CallRecord call_made(Call call, int slot, int channel, short range) {
+    CallRecord record;
+    record.call = call;
+    record.slot = slot;
+    record.channel = channel;
+    record.range = range;
+    record.result = ZMOD4710_SIM_STATE_PROBLEM;
+    return record;
+}
+
 std::int64_t utc_microseconds_now() {
     using namespace std::chrono;
     // The system clock counts from 1970-01-01 UTC, as time_t does.
@@ -366,12 +376,6 @@ void append_traced_line(std::string &lines, std::int64_t microseconds, long proc
     lines += ' ';
     lines += text;
     lines += '\n';
-}
-
-std::string traced_line(std::int64_t microseconds, long process, std::string_view text) {
-    std::string line;
-    append_traced_line(line, microseconds, process, text);
-    return line;
 }
 
 std::string told_time_zero(std::int64_t microseconds) {

@@ -46,6 +46,10 @@ struct CallRecord {
     double time = 0; // when it was answered, in seconds from the library's time zero
 };
 
+// A call as it is made, before it is answered: its result says a state problem
+// until it is.
+CallRecord call_made(Call call, int slot = -1, int channel = -1, short range = -1);
+
 // The shortest text that reads back as the same float.
 std::string shortest_text(float value);
 
@@ -63,9 +67,8 @@ std::string call_text(const CallRecord &record);
 // The same, appended to text: nothing new is made for it.
 void append_call_text(std::string &text, const CallRecord &record);
 
-// "TIME PROCESS text\n": text as a line of the trace, at a time in microseconds
-// since 1970-01-01 UTC, written by process; and the same appended to lines.
-std::string traced_line(std::int64_t microseconds, long process, std::string_view text);
+// Appends "TIME PROCESS text\n" to lines: text as a line of the trace, at a
+// time in microseconds since 1970-01-01 UTC, written by process.
 void append_traced_line(std::string &lines, std::int64_t microseconds, long process,
                         std::string_view text);
 

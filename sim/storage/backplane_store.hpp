@@ -6,7 +6,6 @@
 
 #include "backplane.hpp"
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,8 +44,6 @@ public:
                                  ProcessLock *held = nullptr, const Stored &stored = {}) const {
         return update(change, held, stored);
     }
-    // The state file it is, or nothing for a backplane in memory.
-    virtual const std::filesystem::path *file_path() const { return nullptr; }
 
 protected:
     BackplaneStore(BackplaneStore &&) = default;

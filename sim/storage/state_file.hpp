@@ -55,7 +55,6 @@ public:
     // stored is called once the file is replaced, while the lock is held.
     bool update(const std::function<bool(Backplane &)> &change, ProcessLock *held = nullptr,
                 const Stored &stored = {}) const override;
-    const std::filesystem::path *file_path() const override { return &path_; }
 
     // Puts backplane in place of whatever the file holds, parsable or not.
     void store(const Backplane &backplane) const;

@@ -155,7 +155,7 @@ void TraceWriter::close() noexcept {
 
 bool TraceWriter::may_append_as_it_is(std::string_view path,
                                       const std::filesystem::path *state) const {
-    const bool same_state = state != nullptr ? on_state_file_ && *state == state_ : !on_state_file_;
+    const bool same_state = state != nullptr ? state_ == *state : !state_;
     return file_.valid() && path == path_ && same_state && !platform::name_may_have_changed(watch_);
 }
 
@@ -197,8 +197,7 @@ void TraceWriter::open(std::string_view path, const std::filesystem::path *state
     watch_ = std::move(watch);
     path_ = std::string(path);
     shown_ = place.path;
-    on_state_file_ = state != nullptr;
-    state_ = state != nullptr ? *state : std::filesystem::path();
+    state_ = state != nullptr ? std::optional<std::filesystem::path>(*state) : std::nullopt;
     process_ = platform::process_id();
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,8 +63,7 @@ private:
     platform::Handle watch_; // notices of the trace's name
     std::string path_;       // as named
     std::filesystem::path shown_;
-    std::filesystem::path state_;
-    bool on_state_file_ = false;
+    std::optional<std::filesystem::path> state_; // the state in use it was checked against
     bool opening_written_ = false;
     long process_ = 0;
     std::string lines_; // what is written, kept: an append then needs no new memory

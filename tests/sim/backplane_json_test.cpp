@@ -256,23 +256,18 @@ TEST(TraceLines, ReadBackWhatTheyTellAndNothingElse) {
 
     // Each call, as the library tells it, reads back as the call it was, and
     // at its time and process, whichever times the text writes.
-    const auto call = [](Call name, int slot, int channel, short range, int result) {
-        CallRecord record;
-        record.call = name;
-        record.slot = slot;
-        record.channel = channel;
-        record.range = range;
-        record.result = result;
-        return record;
-    };
-    std::vector<CallRecord> calls{call(Call::write_ao, 0, 2, 4, 7),
-                                  call(Call::init, 5, -1, -1, 0),
-                                  call(Call::read_ao_gain_offset, 1, 3, 2, 0),
-                                  call(Call::get_lib_date, -1, -1, -1, 0),
-                                  call(Call::get_firmware_version, 7, -1, -1, 0),
-                                  call(Call::set_power_on_en_status, 2, -1, -1, -4),
-                                  call(Call::write_power_on_ao, 3, 1, 0, 0),
-                                  call(Call::get_lib_version, -1, -1, -1, 256)};
+    std::vector<CallRecord> calls{call_made(Call::write_ao, 0, 2, 4),
+                                  call_made(Call::init, 5),
+                                  call_made(Call::read_ao_gain_offset, 1, 3, 2),
+                                  call_made(Call::get_lib_date),
+                                  call_made(Call::get_firmware_version, 7),
+                                  call_made(Call::set_power_on_en_status, 2),
+                                  call_made(Call::write_power_on_ao, 3, 1, 0),
+                                  call_made(Call::get_lib_version)};
+    const int results[] = {7, 0, 0, 0, 0, -4, 0, 256};
+    for (std::size_t index = 0; index < calls.size(); ++index) {
+        calls[index].result = results[index];
+    }
     calls[0].value = 12.5f;
     calls[0].refused_on_request = true;
     calls[2].given = CallRecord::Given::calibration;
@@ -288,7 +283,8 @@ TEST(TraceLines, ReadBackWhatTheyTellAndNothingElse) {
     for (std::size_t index = 0; index < calls.size(); ++index) {
         const CallRecord &made = calls[index];
         const std::int64_t time = times[index % 4];
-        std::string line = traced_line(time, 77, call_text(made));
+        std::string line;
+        append_traced_line(line, time, 77, call_text(made));
         ASSERT_EQ(line.back(), '\n');
         line.pop_back();
         const std::optional<TraceLine> read = read_trace_line(line);
