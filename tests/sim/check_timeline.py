@@ -26,9 +26,11 @@ environment = dict(os.environ, ZMOD4710_SIM_STATE=os.path.join(folder, "backplan
 environment.pop("ZMOD4710_SIM_TRACE", None)
 
 
-def run(command, typed="", **variables):
-    done = subprocess.run(command, input=typed, env=dict(environment, **variables),
-                          capture_output=True, text=True)
+def run(command, typed="", without=(), **variables):
+    """Runs command with variables set, and those named in without unset."""
+    variables = {name: value for name, value in dict(environment, **variables).items()
+                 if name not in without}
+    done = subprocess.run(command, input=typed, env=variables, capture_output=True, text=True)
     return done.returncode, done.stdout, done.stderr
 
 
@@ -173,8 +175,12 @@ def vcd_goes_through_gtkwave(case, vcd):
 
 
 def check(case, traces, expected, errors="", status=0, timed=True):
-    for format_, read in (("csv", from_csv), ("jsonl", from_jsonl), ("vcd", from_vcd)):
-        code, out, err = run([sim, "timeline", "--format", format_, *traces])
+    # The timeline reads traces alone: a state in memory, or none that can be
+    # named, stops it not.
+    for (format_, read), state in zip((("csv", from_csv), ("jsonl", from_jsonl),
+                                       ("vcd", from_vcd)), (":memory:", "", ":memory:")):
+        code, out, err = run([sim, "timeline", "--format", format_, *traces],
+                             without=("HOME", "XDG_STATE_HOME"), ZMOD4710_SIM_STATE=state)
         if (code, err) != (status, errors.format(*traces)):
             failures.append(f"{case}, {format_}: exit {code}, {err!r}")
         got = read(out, timed)

@@ -242,22 +242,8 @@ TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
     }
 }
 
-// The timeline reads traces alone: it looks for no state, so one in memory or
-// none that can be named stops it not; a command that uses the state still
-// refuses one in memory.
-TEST_F(SimCli, WritesATimelineWithoutLookingForAState) {
-    const std::filesystem::path trace = directory.path() / "trace.txt";
-    write_text_file(trace, "2026-12-09T15:04:05.123456Z 42 zmod4710_WriteAO(0, 1, 1, 2.5) = 0\n");
-    for (const std::optional<std::string> &state :
-         {std::optional<std::string>(kMemoryState), std::optional<std::string>()}) {
-        const ScopedEnvironment named("ZMOD4710_SIM_STATE", state);
-        const ScopedEnvironment home("HOME", std::nullopt);
-        const ScopedEnvironment xdg("XDG_STATE_HOME", std::nullopt);
-        const ScopedEnvironment local("LOCALAPPDATA", std::nullopt);
-        const CliRun result = run({"timeline", trace.string()});
-        EXPECT_EQ(result.status, 0) << result.errors;
-        EXPECT_NE(result.output.find(",0,1,2.5,V,1,"), std::string::npos) << result.output;
-    }
+// A command that uses the state refuses one in memory, which no other program sees.
+TEST_F(SimCli, RefusesABackplaneInMemoryForACommandThatUsesIt) {
     const ScopedEnvironment named("ZMOD4710_SIM_STATE", std::string(kMemoryState));
     expect_refused({"show"}, 1, "names a backplane in one program's memory");
 }
