@@ -656,6 +656,7 @@ TEST_F(SimulatedLibrary, ThreadsCallingWhileTheCallbackIsReplacedNeverRunTheOldO
     EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), ZMOD4710_SIM_STATE_PROBLEM);
     EXPECT_EQ(zmod4710_WriteAO(0, 0, 0, 1.0f), 0);
     EXPECT_EQ(called, 2);
+    ASSERT_EQ(zmod4710_sim_on_call(nullptr, nullptr), 0); // before the threads below call
 #endif
 
     struct Context {
