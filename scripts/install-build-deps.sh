@@ -15,7 +15,7 @@ here=$(dirname "$0")
 
 packages="cmake ninja-build g++ libgtest-dev nlohmann-json3-dev libcli11-dev
 clang-format clang-tidy cppcheck dpkg-dev pkgconf groff-base clang llvm lintian python3-jsonschema
-python3-pytest gtkwave tmux gnuplot-nox libncurses-dev"
+python3-pytest gtkwave tmux librsvg2-bin python3-pil libncurses-dev"
 if [ "${1:-}" = "--all" ]; then
     # Both cross builds build GoogleTest from Debian's sources (googletest).
     packages="$packages libclang-rt-14-dev

@@ -57,6 +57,9 @@ struct Options {
     bool uses_state = true; // what the command does needs the state file
     std::string format = "csv";
     std::vector<std::string> traces;
+    std::string from;
+    std::string to;
+    TimelineOptions timeline;
     int status = 0; // what a command that goes on when something fails exits with
 };
 
@@ -402,21 +405,27 @@ void add_refusals(CLI::App &app, Options &options, Action &action) {
 }
 
 constexpr char kTimelineUsage[] =
-    "usage: zmod4710-sim timeline [--format csv|vcd|jsonl] [TRACE...]";
+    "usage: zmod4710-sim timeline [--format csv|jsonl|vcd|svg|summary] [--json] [--slot SLOT] "
+    "[--channel CHANNEL] [--from TIME] [--to TIME] [--follow] [TRACE...|-]";
 
 std::optional<TimelineFormat> timeline_format_named(const std::string &name) {
-    if (name == "csv") {
-        return TimelineFormat::csv;
+    static const std::pair<const char *, TimelineFormat> kFormats[] = {
+        {"csv", TimelineFormat::csv},
+        {"jsonl", TimelineFormat::jsonl},
+        {"vcd", TimelineFormat::vcd},
+        {"svg", TimelineFormat::svg},
+        {"summary", TimelineFormat::summary}};
+    for (const auto &[named, format] : kFormats) {
+        if (name == named) {
+            return format;
+        }
     }
-    if (name == "vcd") {
-        return TimelineFormat::vcd;
-    }
-    return name == "jsonl" ? std::optional<TimelineFormat>(TimelineFormat::jsonl) : std::nullopt;
+    return std::nullopt;
 }
 
 // The traces named, else the one ZMOD4710_SIM_TRACE names.
-std::vector<std::filesystem::path> traces_to_read(const Options &options) {
-    std::vector<std::filesystem::path> traces(options.traces.begin(), options.traces.end());
+std::vector<std::string> traces_to_read(const Options &options) {
+    std::vector<std::string> traces = options.traces;
     if (const char *named = std::getenv("ZMOD4710_SIM_TRACE");
         traces.empty() && named != nullptr && *named != '\0') {
         traces.emplace_back(named);
@@ -424,33 +433,111 @@ std::vector<std::filesystem::path> traces_to_read(const Options &options) {
     return traces;
 }
 
-void add_timeline(CLI::App &app, Options &options, Action &action) {
-    CLI::App *timeline = app.add_subcommand(
-        "timeline", "What each channel output over time, from traces merged by time");
+CLI::Validator time_text() {
+    return CLI::Validator(
+        [](const std::string &text) {
+            return time_bound(text) ? std::string()
+                                    : "expected seconds from the first line, or a time in UTC as "
+                                      "a trace writes it, got " +
+                                          text + "; " + kTimelineUsage;
+        },
+        "TIME");
+}
+
+// What the options ask that cannot be done together; empty when it can.
+std::string timeline_mistake(const TimelineOptions &timeline,
+                             const std::vector<std::string> &traces) {
+    const bool twice =
+        timeline.format == TimelineFormat::vcd || timeline.format == TimelineFormat::svg;
+    const long inputs = std::count(traces.begin(), traces.end(), kStandardInput);
+    if (traces.empty()) {
+        return "no trace named, and ZMOD4710_SIM_TRACE is not set";
+    }
+    if (inputs > 1) {
+        return "standard input named twice";
+    }
+    if (inputs == 1 && platform::standard_input_is_terminal()) {
+        return "standard input is a terminal, not a trace";
+    }
+    if (inputs == 1 && twice) {
+        return "--format vcd and svg read their traces twice: name a file, not -";
+    }
+    if (timeline.follow && (traces.size() != 1 || (timeline.format != TimelineFormat::csv &&
+                                                   timeline.format != TimelineFormat::jsonl))) {
+        return "--follow follows one trace, as csv or jsonl";
+    }
+    if (timeline.json && timeline.format != TimelineFormat::summary) {
+        return "--json is for --format summary";
+    }
+    return "";
+}
+
+// The options that narrow the timeline, and say how it is read and written.
+struct TimelineChoices {
+    CLI::Option *slot;
+    CLI::Option *channel;
+    CLI::Option *from;
+    CLI::Option *to;
+};
+
+TimelineChoices add_timeline_options(CLI::App &timeline, Options &options) {
     timeline
-        ->add_option("--format", options.format,
-                     "csv (default), vcd (GTKWave, PulseView) or jsonl (one JSON object a line)")
+        .add_option("--format", options.format,
+                    "csv (default), jsonl (one JSON object a line), vcd (GTKWave, PulseView), "
+                    "svg (a picture) or summary (a table a channel)")
         ->check(CLI::Validator(
             [](std::string &name) {
                 return timeline_format_named(name)
                            ? std::string()
                            : "unknown format " + name + "; " + kTimelineUsage;
             },
-            "csv|vcd|jsonl"));
-    timeline->add_option("TRACE", options.traces, "Traces to read (default: $ZMOD4710_SIM_TRACE)");
-    timeline->callback([&] {
+            "csv|jsonl|vcd|svg|summary"));
+    timeline.add_flag("--json", options.timeline.json, "The summary as JSON");
+    TimelineChoices choices{};
+    choices.slot = timeline.add_option("--slot", options.slot, "Only this slot, 0 to 7")
+                       ->transform(decimal())
+                       ->check(CLI::Range(0, kSlotCount - 1));
+    choices.channel =
+        timeline.add_option("--channel", options.channel, "Only this channel, 0 to 7")
+            ->transform(decimal())
+            ->check(CLI::Range(0, 7));
+    choices.from = timeline
+                       .add_option("--from", options.from,
+                                   "From this time: seconds from the first line, or UTC "
+                                   "(2026-12-09T15:04:05.000000Z)")
+                       ->check(time_text());
+    choices.to =
+        timeline.add_option("--to", options.to, "Up to this time, as --from")->check(time_text());
+    timeline.add_flag("--follow", options.timeline.follow,
+                      "Keep reading the trace as it grows, a row as it comes, until interrupted");
+    timeline.add_option("TRACE", options.traces,
+                        "Traces to read, - for standard input (default: $ZMOD4710_SIM_TRACE)");
+    return choices;
+}
+
+void add_timeline(CLI::App &app, Options &options, Action &action) {
+    CLI::App *timeline = app.add_subcommand(
+        "timeline", "What each channel output over time, from traces merged by time");
+    const TimelineChoices choices = add_timeline_options(*timeline, options);
+    timeline->callback([&options, &action, choices] {
         options.uses_state = false;
-        action = [&](const StateFile &, std::ostream &out, std::ostream &err) {
-            const std::vector<std::filesystem::path> traces = traces_to_read(options);
-            if (traces.empty()) {
-                report(err, std::string("no trace named, and ZMOD4710_SIM_TRACE is not set; ") +
-                                kTimelineUsage);
+        TimelineOptions &chosen = options.timeline;
+        chosen.format = *timeline_format_named(options.format);
+        chosen.slot = choices.slot->count() > 0 ? std::optional<int>(options.slot) : std::nullopt;
+        chosen.channel =
+            choices.channel->count() > 0 ? std::optional<int>(options.channel) : std::nullopt;
+        chosen.from = choices.from->count() > 0 ? time_bound(options.from) : std::nullopt;
+        chosen.to = choices.to->count() > 0 ? time_bound(options.to) : std::nullopt;
+        action = [&options](const StateFile &, std::ostream &out, std::ostream &err) {
+            const std::vector<std::string> traces = traces_to_read(options);
+            if (const std::string mistake = timeline_mistake(options.timeline, traces);
+                !mistake.empty()) {
+                report(err, mistake + "; " + kTimelineUsage);
                 options.status = kUsage;
                 return;
             }
             try {
-                const bool whole =
-                    write_timeline(traces, *timeline_format_named(options.format), out, err);
+                const bool whole = write_timeline(traces, options.timeline, out, err);
                 options.status = whole ? kDone : kRefused;
             } catch (const StateError &error) {
                 report(err, error.what());

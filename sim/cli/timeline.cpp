@@ -2,277 +2,49 @@
 
 #include "backplane.hpp"
 #include "one_line.hpp"
+#include "timeline_rows.hpp"
 #include "trace_file.hpp"
 #include "trace_lines.hpp"
+#include "zmod4710_sim.h"
 
 #include <array>
-#include <cstdio>
+#include <atomic>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <csignal>
 #include <memory>
-#include <optional>
-#include <string>
-#include <string_view>
+#include <thread>
 
 namespace zmod4710_sim {
 
 namespace {
 
-constexpr int kMostChannels = 8;
 // Bad lines told for each trace, before the rest are only counted.
 constexpr int kMostTold = 5;
+// How often a followed trace is looked at for what was appended.
+constexpr std::chrono::milliseconds kFollowWait{50};
 
-// What is known of one channel: nothing until a line tells it.
-struct ChannelSeen {
-    std::optional<float> output;
-    std::optional<int> range;
-    std::optional<float> power_on_value;
-    std::optional<int> power_on_range;
+volatile std::sig_atomic_t stop_following = 0;
 
-    bool operator==(const ChannelSeen &other) const {
-        return output == other.output && range == other.range &&
-               power_on_value == other.power_on_value && power_on_range == other.power_on_range;
-    }
-};
+extern "C" void ask_to_stop_following(int) {
+    stop_following = 1;
+}
+
+const ChannelSeen kNoModule{Presence::absent, std::nullopt, std::nullopt, std::nullopt,
+                            std::nullopt};
 
 struct SlotSeen {
     std::optional<int> mode;
-    std::array<std::optional<ChannelSeen>, kMostChannels> channels;
-};
-
-// One change of one channel, as each format writes it.
-struct Row {
-    std::int64_t microseconds; // since the first line
-    std::string_view time;     // as the trace wrote it
-    long process;
-    int slot;
-    int channel;
-    const ChannelSeen &seen;
-    std::optional<int> mode;
-    std::string_view cause; // the call, or the change, that made it
-};
-
-class Format {
-public:
-    virtual ~Format() = default;
-    // Called in a first pass over the traces, for a format that names what it
-    // will write before it writes it.
-    virtual bool needs_first_pass() const { return false; }
-    virtual void note(const Row &) {}
-    virtual void begin(std::string_view /*first_time*/) {}
-    virtual void write(const Row &row) = 0;
-    virtual void end() {}
-};
-
-std::string number_or(const std::optional<float> &value, std::string_view none) {
-    return value ? shortest_text(*value) : std::string(none);
-}
-
-std::string integer_or(const std::optional<int> &value, std::string_view none) {
-    return value ? std::to_string(*value) : std::string(none);
-}
-
-std::string unit_or(const std::optional<int> &range, std::string_view none) {
-    return range ? range_unit(*range) : std::string(none);
-}
-
-std::string seconds_text(std::int64_t microseconds) {
-    char text[40];
-    std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(microseconds / 1000000),
-                  static_cast<long long>(microseconds % 1000000));
-    return text;
-}
-
-class CsvFormat : public Format {
-public:
-    explicit CsvFormat(std::ostream &out) : out_(out) {}
-    void begin(std::string_view) override {
-        out_ << "time,seconds,slot,channel,output,unit,range,power_on_value,power_on_unit,"
-                "power_on_range,power_on_mode,process,cause\n";
-    }
-    void write(const Row &row) override {
-        out_ << row.time << ',' << seconds_text(row.microseconds) << ',' << row.slot << ','
-             << row.channel << ',' << number_or(row.seen.output, "") << ','
-             << unit_or(row.seen.range, "") << ',' << integer_or(row.seen.range, "") << ','
-             << number_or(row.seen.power_on_value, "") << ','
-             << unit_or(row.seen.power_on_range, "") << ','
-             << integer_or(row.seen.power_on_range, "") << ',' << integer_or(row.mode, "") << ','
-             << row.process << ',' << field(row.cause) << '\n';
-    }
-
-private:
-    // Quoted when it holds what would end or split it.
-    static std::string field(std::string_view text) {
-        if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-            return std::string(text);
-        }
-        std::string quoted = "\"";
-        for (const char letter : text) {
-            quoted += letter == '"' ? "\"\"" : std::string(1, letter);
-        }
-        return quoted + "\"";
-    }
-    std::ostream &out_;
-};
-
-class JsonLinesFormat : public Format {
-public:
-    explicit JsonLinesFormat(std::ostream &out) : out_(out) {}
-    void write(const Row &row) override {
-        out_ << "{\"time\":\"" << row.time << "\",\"seconds\":" << seconds_text(row.microseconds)
-             << ",\"slot\":" << row.slot << ",\"channel\":" << row.channel
-             << ",\"output\":" << number_or(row.seen.output, "null")
-             << ",\"unit\":" << quoted_or(row.seen.range)
-             << ",\"range\":" << integer_or(row.seen.range, "null")
-             << ",\"power_on_value\":" << number_or(row.seen.power_on_value, "null")
-             << ",\"power_on_unit\":" << quoted_or(row.seen.power_on_range)
-             << ",\"power_on_range\":" << integer_or(row.seen.power_on_range, "null")
-             << ",\"power_on_mode\":" << integer_or(row.mode, "null")
-             << ",\"process\":" << row.process << ",\"cause\":" << json_string(row.cause) << "}\n";
-    }
-
-private:
-    static std::string quoted_or(const std::optional<int> &range) {
-        return range ? "\"" + range_unit(*range) + "\"" : "null";
-    }
-    static std::string json_string(std::string_view text) {
-        std::string quoted = "\"";
-        for (const char letter : text) {
-            const auto code = static_cast<unsigned char>(letter);
-            if (letter == '"' || letter == '\\') {
-                quoted += '\\';
-                quoted += letter;
-            } else if (code < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
-                quoted += escaped;
-            } else {
-                quoted += letter;
-            }
-        }
-        return quoted + "\"";
-    }
-    std::ostream &out_;
-};
-
-// Value change dump: a scope for each slot, a real variable for each channel's
-// output and power-on value, and for the module's power-on mode; the ranges as
-// integers, and the units as strings. What is not known is "nan" or "x".
-class VcdFormat : public Format {
-public:
-    explicit VcdFormat(std::ostream &out) : out_(out) {}
-    bool needs_first_pass() const override { return true; }
-    void note(const Row &row) override {
-        slots_[static_cast<std::size_t>(row.slot)].used = true;
-        slots_[static_cast<std::size_t>(row.slot)].channels[static_cast<std::size_t>(row.channel)] =
-            true;
-    }
-    void begin(std::string_view first_time) override {
-        out_ << "$date " << first_time << " $end\n$version zmod4710-sim timeline $end\n"
-             << "$timescale 1 us $end\n";
-        int modes = 0;
-        int channels = 0;
-        for (int slot = 0; slot < kSlotCount; ++slot) {
-            SlotVariables &variables = slots_[static_cast<std::size_t>(slot)];
-            if (!variables.used) {
-                continue;
-            }
-            out_ << "$scope module slot" << slot << " $end\n";
-            variables.mode = declare("real 64", modes++, "power_on_mode");
-            for (int channel = 0; channel < kMostChannels; ++channel) {
-                if (variables.channels[static_cast<std::size_t>(channel)]) {
-                    declare_channel(variables, channel, channels++);
-                }
-            }
-            out_ << "$upscope $end\n";
-        }
-        out_ << "$enddefinitions $end\n";
-    }
-    void write(const Row &row) override {
-        const SlotVariables &variables = slots_[static_cast<std::size_t>(row.slot)];
-        const std::string &id = variables.ids[static_cast<std::size_t>(row.channel)];
-        if (id.empty()) {
-            return; // never a variable that was not declared
-        }
-        const std::int64_t at = std::max(row.microseconds, last_); // times never go back in a VCD
-        if (at != last_ || !started_) {
-            out_ << '#' << at << '\n';
-            last_ = at;
-            started_ = true;
-        }
-        out_ << 'r' << number_or(row.seen.output, "nan") << ' ' << id << "o\n"
-             << 'b' << binary(row.seen.range) << ' ' << id << "r\n"
-             << 's' << unit_or(row.seen.range, "unknown") << ' ' << id << "u\n"
-             << 'r' << number_or(row.seen.power_on_value, "nan") << ' ' << id << "p\n"
-             << 'b' << binary(row.seen.power_on_range) << ' ' << id << "q\n"
-             << 's' << unit_or(row.seen.power_on_range, "unknown") << ' ' << id << "v\n"
-             << 'r' << integer_or(row.mode, "nan") << ' ' << variables.mode << '\n';
-    }
-
-private:
-    struct SlotVariables {
-        bool used = false;
-        std::array<bool, kMostChannels> channels{};
-        std::string mode;
-        std::array<std::string, kMostChannels> ids;
-    };
-
-    // A short identifier of printable letters up to '`', but '#' and '$',
-    // which begin a time and a keyword; different for each number: a mode's is
-    // one letter, a channel's variables two and a lower-case letter of their own.
-    static std::string identifier(int number) {
-        static const std::string letters = [] {
-            std::string all;
-            for (char letter = '!'; letter <= '`'; ++letter) {
-                if (letter != '#' && letter != '$') {
-                    all += letter;
-                }
-            }
-            return all;
-        }();
-        const auto base = static_cast<int>(letters.size());
-        std::string id;
-        do {
-            id += letters[static_cast<std::size_t>(number % base)];
-            number /= base;
-        } while (number > 0);
-        return id;
-    }
-    std::string declare(std::string_view type, int number, std::string_view name) {
-        std::string id = identifier(number);
-        out_ << "$var " << type << ' ' << id << ' ' << name << " $end\n";
-        return id;
-    }
-    // A channel's six variables share a stem, told apart by their last letter.
-    void declare_channel(SlotVariables &variables, int channel, int number) {
-        const std::string stem = identifier(number + 62);
-        const std::string name = "channel" + std::to_string(channel);
-        variables.ids[static_cast<std::size_t>(channel)] = stem;
-        out_ << "$var real 64 " << stem << "o " << name << "_output $end\n"
-             << "$var integer 3 " << stem << "r " << name << "_range $end\n"
-             << "$var string 1 " << stem << "u " << name << "_unit $end\n"
-             << "$var real 64 " << stem << "p " << name << "_power_on_value $end\n"
-             << "$var integer 3 " << stem << "q " << name << "_power_on_range $end\n"
-             << "$var string 1 " << stem << "v " << name << "_power_on_unit $end\n";
-    }
-    static std::string binary(const std::optional<int> &range) {
-        if (!range) {
-            return "xxx";
-        }
-        std::string bits;
-        for (int bit = 2; bit >= 0; --bit) {
-            bits += ((*range >> bit) & 1) != 0 ? '1' : '0';
-        }
-        return bits;
-    }
-
-    std::ostream &out_;
-    std::array<SlotVariables, kSlotCount> slots_{};
-    std::int64_t last_ = 0;
-    bool started_ = false;
+    std::array<ChannelSeen, kMostChannels> channels{};
+    // Whether a row told the channel: one never told that turns out to have
+    // no module is never shown.
+    std::array<bool, kMostChannels> shown{};
 };
 
 // One trace, read a line at a time: its next good line waits as its head.
 struct Source {
-    std::filesystem::path path;
+    std::string name; // as named; "-" for standard input
     std::unique_ptr<TraceReader> reader;
     std::string text;
     std::optional<TraceLine> head;
@@ -281,21 +53,40 @@ struct Source {
     std::string last_change; // what the lines of a slot were told after
 };
 
-// Reads the traces merged by time and replays them into format; each no
-// further than its limit, when limits are given (the bytes a first pass read,
-// so that the second reads the same lines, whatever was appended meanwhile).
+std::unique_ptr<TraceReader> reader_of(const std::string &name, std::uint64_t limit) {
+    if (name == kStandardInput) {
+        return std::make_unique<TraceReader>(TraceReader::standard_input());
+    }
+    return std::make_unique<TraceReader>(name, limit);
+}
+
+// Where the line that rows are told at was written.
+struct Moment {
+    std::int64_t utc = 0;
+    std::string time;
+    long process = 0;
+};
+
+// Reads the traces merged by time and replays them into format, within the
+// options' slot, channel and time window; each no further than its limit, when
+// limits are given (the bytes a first pass read, so that the second reads the
+// same lines, whatever was appended meanwhile).
 class Replay {
 public:
-    Replay(const std::vector<std::filesystem::path> &traces, Format &format, std::ostream *err,
-           bool first_pass, const std::vector<std::uint64_t> &limits = {})
-        : format_(format), err_(err), first_pass_(first_pass) {
+    Replay(const std::vector<std::string> &traces, const TimelineOptions &options, Format &format,
+           std::ostream &out, std::ostream *err, bool first_pass,
+           const std::vector<std::uint64_t> &limits = {})
+        : options_(options), format_(format), out_(out), err_(err), first_pass_(first_pass) {
         // Set aside at once: a head's views into its text must not move.
         sources_.reserve(traces.size());
         for (std::size_t index = 0; index < traces.size(); ++index) {
             Source &source = sources_.emplace_back();
-            source.path = traces[index];
-            source.reader = std::make_unique<TraceReader>(
-                traces[index], index < limits.size() ? limits[index] : TraceReader::kNoLimit);
+            source.name = traces[index];
+            source.reader = reader_of(traces[index], index < limits.size() ? limits[index]
+                                                                           : TraceReader::kNoLimit);
+            if (options.follow) {
+                source.reader->follow();
+            }
             advance(source);
         }
     }
@@ -311,37 +102,79 @@ public:
 
     // Whether every line was read.
     bool run() {
-        bool begun = false;
-        for (Source *source = earliest(); source != nullptr; source = earliest()) {
-            if (!begun) {
-                first_ = source->head->microseconds;
-                first_time_ = std::string(source->head->time);
-                if (!first_pass_) {
-                    format_.begin(first_time_);
-                }
-                begun = true;
+        if (!first_pass_) {
+            format_.begin();
+        }
+        take_all();
+        while (options_.follow && stop_following == 0 && !past_window_) {
+            if (!out_.flush()) {
+                break;
             }
-            take(*source, *source->head);
+            std::this_thread::sleep_for(kFollowWait);
+            for (Source &source : sources_) {
+                read_again_when_cut_back(source);
+                if (!source.head) {
+                    advance(source);
+                }
+            }
+            take_all();
+        }
+        finish();
+        return told_skipped();
+    }
+
+private:
+    void take_all() {
+        for (Source *source = earliest(); source != nullptr && !past_window_; source = earliest()) {
+            take_in_window(*source, *source->head);
             advance(*source);
         }
-        if (!begun && !first_pass_) {
-            format_.begin("");
+    }
+
+    // A trace followed that is now shorter than what was read of it was cut
+    // back: it is read again from its start, as tail -f does, and that is said
+    // once. From its new end, the lines written between the cut and this look
+    // would be lost; those read again that change nothing write no rows.
+    void read_again_when_cut_back(Source &source) {
+        const std::uint64_t size = source.reader->size_now();
+        if (source.name == kStandardInput || size >= source.reader->consumed()) {
+            return;
+        }
+        if (err_ != nullptr) {
+            *err_ << "zmod4710-sim: " << one_line(source.name)
+                  << ": cut back while followed; read again from its start\n";
+        }
+        source.reader->skip_to(0);
+    }
+
+    void finish() {
+        if (opened_) {
+            for (int slot = 0; slot < kSlotCount; ++slot) {
+                for (int channel = 0; channel < kMostChannels; ++channel) {
+                    if (shown(slot, channel)) {
+                        emit(slot, channel, Event::end, seen_of(slot, channel),
+                             "end of the traces");
+                    }
+                }
+            }
         }
         if (!first_pass_) {
             format_.end();
         }
+    }
+
+    bool told_skipped() const {
         bool whole = true;
         for (const Source &source : sources_) {
             if (source.skipped > kMostTold && err_ != nullptr) {
-                *err_ << "zmod4710-sim: " << one_line(source.path.string()) << ": "
-                      << source.skipped << " lines that are no trace lines skipped in all\n";
+                *err_ << "zmod4710-sim: " << one_line(source.name) << ": " << source.skipped
+                      << " lines that are no trace lines skipped in all\n";
             }
             whole = whole && source.skipped == 0;
         }
         return whole;
     }
 
-private:
     void advance(Source &source) {
         source.head.reset();
         while (source.reader->next(source.text)) {
@@ -351,8 +184,8 @@ private:
                 return;
             }
             if (++source.skipped <= kMostTold && err_ != nullptr) {
-                *err_ << "zmod4710-sim: " << one_line(source.path.string()) << ":"
-                      << source.line_number << ": not a trace line, skipped\n";
+                *err_ << "zmod4710-sim: " << one_line(source.name) << ":" << source.line_number
+                      << ": not a trace line, skipped\n";
             }
         }
     }
@@ -368,24 +201,65 @@ private:
         return found;
     }
 
+    std::int64_t bound(const TimeBound &time) const {
+        return time.from_first_line ? *first_ + time.microseconds : time.microseconds;
+    }
+
+    // A line before the window changes what is known, and writes nothing; the
+    // first in it writes the channels as they then stand; one after it ends
+    // the reading.
+    void take_in_window(Source &source, const TraceLine &line) {
+        if (!first_) {
+            first_ = line.microseconds;
+        }
+        if (options_.to && line.microseconds > bound(*options_.to)) {
+            past_window_ = true;
+            return;
+        }
+        const bool before = options_.from && line.microseconds < bound(*options_.from);
+        if (!before && !opened_) {
+            open_window(line);
+        }
+        at_ = Moment{line.microseconds, std::string(line.time), line.process};
+        writing_ = !before;
+        take(source, line);
+    }
+
+    void open_window(const TraceLine &line) {
+        opened_ = true;
+        if (!options_.from) {
+            return;
+        }
+        const std::int64_t from = bound(*options_.from);
+        at_ = Moment{from, utc_text(from), line.process};
+        writing_ = true;
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            for (int channel = 0; channel < kMostChannels; ++channel) {
+                if (shown(slot, channel)) {
+                    emit(slot, channel, Event::start, seen_of(slot, channel),
+                         "start of the window");
+                }
+            }
+        }
+    }
+
     void take(Source &source, const TraceLine &line) {
         switch (line.kind) {
         case TraceLine::Kind::change:
             source.last_change = std::string(line.change);
             break;
         case TraceLine::Kind::call:
-            take_call(line);
+            take_call(line.record);
             break;
         case TraceLine::Kind::slot:
             take_slot(line, source.last_change);
             break;
         case TraceLine::Kind::channel:
-            if (line.slot >= 0 && line.slot < kSlotCount && line.channel >= 0 &&
-                line.channel < kMostChannels) {
-                change(
-                    line.slot, line, line.channel,
-                    ChannelSeen{line.output, line.range, line.power_on_value, line.power_on_range},
-                    source.last_change);
+            if (is_slot(line.slot) && is_channel(line.channel)) {
+                change(line.slot, line.channel,
+                       ChannelSeen{Presence::present, line.output, line.range, line.power_on_value,
+                                   line.power_on_range},
+                       source.last_change);
             }
             break;
         case TraceLine::Kind::time_zero:
@@ -393,88 +267,126 @@ private:
         }
     }
 
-    void take_call(const TraceLine &line) {
-        const CallRecord &call = line.record;
-        if (call.result != 0 || call.slot < 0 || call.slot >= kSlotCount) {
-            return; // a call that failed changed nothing
-        }
-        const std::string cause = "zmod4710_" + call_name(call.call);
-        if ((call.call == Call::write_ao || call.call == Call::write_power_on_ao) &&
-            call.channel >= 0 && call.channel < kMostChannels && is_range_code(call.range)) {
-            ChannelSeen seen = seen_of(call.slot, call.channel).value_or(ChannelSeen{});
-            const float value = clamp_to_range(call.range, call.value);
-            if (call.call == Call::write_ao) {
-                seen.output = value;
-                seen.range = call.range;
-            } else {
-                seen.power_on_value = value;
-                seen.power_on_range = call.range;
-            }
-            change(call.slot, line, call.channel, seen, cause);
-        } else if (call.call == Call::set_power_on_en_status) {
-            set_mode(call.slot, line, call.mode, cause);
+    static bool is_slot(int slot) { return slot >= 0 && slot < kSlotCount; }
+    static bool is_channel(int channel) { return channel >= 0 && channel < kMostChannels; }
+
+    // A call the callback answered or the module refused is an event on its
+    // channel, or its slot; one refused for want of a module tells that no
+    // module is there. A call taken changes what it wrote.
+    void take_call(const CallRecord &call) {
+        const int slot = is_slot(call.slot) ? call.slot : -1;
+        const int channel = slot >= 0 && is_channel(call.channel) ? call.channel : -1;
+        if (call.result != ZMOD4710_SIM_OK) {
+            take_refusal(call, slot, channel);
+        } else if (slot >= 0 && call.call == Call::set_power_on_en_status) {
+            set_mode(slot, call.mode, "zmod4710_" + call_name(call.call));
+        } else if (channel >= 0) {
+            take_write(call, slot, channel);
         }
     }
 
-    // A slot's module: its mode, and nothing more known of the channels it
-    // does not have (all of them, in an empty slot or another kind of module).
+    void take_refusal(const CallRecord &call, int slot, int channel) {
+        if (slot >= 0 && call.result == ZMOD4710_SIM_NO_MODULE && !call.answered_by_callback) {
+            for (int each = 0; each < kMostChannels; ++each) {
+                change(slot, each, kNoModule, "no module");
+            }
+        }
+        static const ChannelSeen kNothing;
+        emit(slot, channel, call.answered_by_callback ? Event::callback : Event::refused,
+             channel >= 0 ? seen_of(slot, channel) : kNothing, call_text(call));
+    }
+
+    void take_write(const CallRecord &call, int slot, int channel) {
+        const bool output = call.call == Call::write_ao;
+        if ((!output && call.call != Call::write_power_on_ao) || !is_range_code(call.range) ||
+            !std::isfinite(call.value)) {
+            return;
+        }
+        ChannelSeen seen = seen_of(slot, channel);
+        const float value = clamp_to_range(call.range, call.value);
+        seen.presence = Presence::present;
+        (output ? seen.output : seen.power_on_value) = value;
+        (output ? seen.range : seen.power_on_range) = call.range;
+        if (output && writing_ && wanted(slot, channel)) {
+            format_.written(slot, channel);
+        }
+        change(slot, channel, seen, "zmod4710_" + call_name(call.call));
+    }
+
+    // A slot's module, and its mode: a channel it does not have (all of them,
+    // in an empty slot or another kind of module) has no module; those it has
+    // are told by the lines that follow.
     void take_slot(const TraceLine &line, const std::string &cause) {
-        if (line.slot < 0 || line.slot >= kSlotCount) {
+        if (!is_slot(line.slot)) {
             return;
         }
         const bool drives = line.module && is_analog_output_module(*line.module);
-        SlotSeen &slot = slots_[static_cast<std::size_t>(line.slot)];
+        if (!drives) {
+            slots_[static_cast<std::size_t>(line.slot)].mode.reset();
+        }
         for (int channel = drives ? channel_count(*line.module) : 0; channel < kMostChannels;
              ++channel) {
-            if (slot.channels[static_cast<std::size_t>(channel)]) {
-                change(line.slot, line, channel, ChannelSeen{}, cause);
-                slot.channels[static_cast<std::size_t>(channel)].reset(); // not the module's
-            }
+            change(line.slot, channel, kNoModule, cause);
         }
         if (drives) {
-            set_mode(line.slot, line, line.mode, cause);
-        } else {
-            slot.mode.reset();
+            set_mode(line.slot, line.mode, cause);
         }
     }
 
-    void set_mode(int slot_number, const TraceLine &line, int mode, std::string_view cause) {
+    void set_mode(int slot_number, int mode, std::string_view cause) {
         SlotSeen &slot = slots_[static_cast<std::size_t>(slot_number)];
         if (slot.mode == mode) {
             return;
         }
         slot.mode = mode;
         for (int channel = 0; channel < kMostChannels; ++channel) {
-            if (const std::optional<ChannelSeen> &seen =
-                    slot.channels[static_cast<std::size_t>(channel)]) {
-                emit(slot_number, line, channel, *seen, cause);
+            const ChannelSeen &seen = slot.channels[static_cast<std::size_t>(channel)];
+            if (shown(slot_number, channel) && seen.presence != Presence::absent) {
+                emit(slot_number, channel, Event::change, seen, cause);
             }
         }
     }
 
-    std::optional<ChannelSeen> &seen_of(int slot, int channel) {
+    ChannelSeen &seen_of(int slot, int channel) {
         return slots_[static_cast<std::size_t>(slot)].channels[static_cast<std::size_t>(channel)];
     }
 
-    void change(int slot, const TraceLine &line, int channel, const ChannelSeen &now,
-                std::string_view cause) {
-        std::optional<ChannelSeen> &seen = seen_of(slot, channel);
+    bool &shown(int slot, int channel) {
+        return slots_[static_cast<std::size_t>(slot)].shown[static_cast<std::size_t>(channel)];
+    }
+
+    // A channel never shown that turns out to have no module is not shown now:
+    // only what a reader saw before changes.
+    void change(int slot, int channel, const ChannelSeen &now, std::string_view cause) {
+        ChannelSeen &seen = seen_of(slot, channel);
         if (seen == now) {
             return;
         }
         seen = now;
-        emit(slot, line, channel, now, cause);
+        if (shown(slot, channel) || now.presence != Presence::absent) {
+            shown(slot, channel) = true;
+            emit(slot, channel, Event::change, now, cause);
+        }
     }
 
-    void emit(int slot, const TraceLine &line, int channel, const ChannelSeen &seen,
-              std::string_view cause) {
-        const Row row{line.microseconds - first_,
-                      line.time,
-                      line.process,
+    bool wanted(int slot, int channel) const {
+        return (!options_.slot || *options_.slot == slot) &&
+               (!options_.channel || *options_.channel == channel);
+    }
+
+    void emit(int slot, int channel, Event event, const ChannelSeen &seen, std::string_view cause) {
+        if (!writing_ || !wanted(slot, channel)) {
+            return;
+        }
+        const Row row{at_.utc,
+                      at_.utc - *first_,
+                      at_.time,
+                      at_.process,
                       slot,
                       channel,
+                      event,
                       seen,
-                      slots_[static_cast<std::size_t>(slot)].mode,
+                      slot >= 0 ? slots_[static_cast<std::size_t>(slot)].mode : std::nullopt,
                       cause};
         if (first_pass_) {
             format_.note(row);
@@ -483,39 +395,67 @@ private:
         }
     }
 
+    const TimelineOptions &options_;
     Format &format_;
+    std::ostream &out_;
     std::ostream *err_;
     bool first_pass_;
     std::vector<Source> sources_;
     std::array<SlotSeen, kSlotCount> slots_{};
-    std::int64_t first_ = 0;
-    std::string first_time_;
+    std::optional<std::int64_t> first_;
+    Moment at_;
+    bool writing_ = false;
+    bool opened_ = false;
+    bool past_window_ = false;
 };
 
-std::unique_ptr<Format> format_for(TimelineFormat format, std::ostream &out) {
-    switch (format) {
+std::unique_ptr<Format> format_for(const TimelineOptions &options, std::ostream &out) {
+    switch (options.format) {
     case TimelineFormat::vcd:
-        return std::make_unique<VcdFormat>(out);
+        return vcd_format(out);
     case TimelineFormat::jsonl:
-        return std::make_unique<JsonLinesFormat>(out);
+        return json_lines_format(out);
+    case TimelineFormat::svg:
+        return svg_format(out);
+    case TimelineFormat::summary:
+        return summary_format(out, options.json);
     case TimelineFormat::csv:
         break;
     }
-    return std::make_unique<CsvFormat>(out);
+    return csv_format(out);
 }
 
 } // namespace
 
-bool write_timeline(const std::vector<std::filesystem::path> &traces, TimelineFormat format,
+bool write_timeline(const std::vector<std::string> &traces, const TimelineOptions &options,
                     std::ostream &out, std::ostream &err) {
-    const std::unique_ptr<Format> writer = format_for(format, out);
+    const std::unique_ptr<Format> writer = format_for(options, out);
     if (writer->needs_first_pass()) {
-        Replay noting(traces, *writer, &err, true);
+        Replay noting(traces, options, *writer, out, &err, true);
         const bool whole = noting.run();
-        Replay(traces, *writer, nullptr, false, noting.consumed()).run();
+        Replay(traces, options, *writer, out, nullptr, false, noting.consumed()).run();
         return whole;
     }
-    return Replay(traces, *writer, &err, false).run();
+    if (options.follow) {
+        stop_following = 0;
+        std::signal(SIGINT, ask_to_stop_following);
+        std::signal(SIGTERM, ask_to_stop_following);
+    }
+    return Replay(traces, options, *writer, out, &err, false).run();
+}
+
+std::optional<TimeBound> time_bound(const std::string &text) {
+    if (const std::optional<std::int64_t> utc = utc_microseconds_of(text)) {
+        return TimeBound{false, *utc};
+    }
+    double seconds = 0;
+    const char *end = text.data() + text.size();
+    const std::from_chars_result read = std::from_chars(text.data(), end, seconds);
+    if (read.ec != std::errc() || read.ptr != end || !std::isfinite(seconds) || seconds < 0 ||
+        seconds > 1e12) {
+        return std::nullopt;
+    }
+    return TimeBound{true, std::llround(seconds * 1e6)};
 }
 
 } // namespace zmod4710_sim

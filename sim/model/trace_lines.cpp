@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <chrono>
+#include <cmath>
 
 namespace zmod4710_sim {
 
@@ -109,9 +110,9 @@ std::int64_t floor_divide(std::int64_t value, std::int64_t by) {
     return value / by - (value % by < 0 ? 1 : 0);
 }
 
-// "2026-12-09T15:04:05.123456Z" in microseconds since 1970-01-01 UTC; only a
-// time that utc_text would write so (no 31 February, no leap second, no sign).
-std::optional<std::int64_t> utc_microseconds(std::string_view time) {
+} // namespace
+
+std::optional<std::int64_t> utc_microseconds_of(std::string_view time) {
     Cursor at(time);
     const int year = at.number<int>();
     const int month = at.expect("-").number<int>();
@@ -129,6 +130,8 @@ std::optional<std::int64_t> utc_microseconds(std::string_view time) {
         ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + microseconds;
     return utc_text(total) == time ? std::optional<std::int64_t>(total) : std::nullopt;
 }
+
+namespace {
 
 // Text is appended to, a piece at a time, with no text of its own made for a
 // number: a trace line is made at every call.
@@ -264,6 +267,9 @@ bool read_call(Cursor &at, CallRecord &record) {
         break;
     }
     record.result = at.expect(") = ").number<int>();
+    if (record.result == 0 && !std::isfinite(record.value)) {
+        return false; // a value no module takes, taken
+    }
     read_given(at, record);
     if (at.starts_with(kRefusedMark)) {
         at.expect(kRefusedMark);
@@ -286,7 +292,8 @@ bool read_slot(Cursor &at, TraceLine &line) {
         line.range = at.expect(" range ").number<int>();
         line.power_on_value = at.expect(" power-on ").number<float>();
         line.power_on_range = at.expect(" range ").number<int>();
-        return at.at_end() && is_range_code(line.range) && is_range_code(line.power_on_range);
+        return at.at_end() && is_range_code(line.range) && is_range_code(line.power_on_range) &&
+               std::isfinite(line.output) && std::isfinite(line.power_on_value);
     }
     line.kind = TraceLine::Kind::slot;
     const std::string_view name = at.word();
@@ -296,11 +303,66 @@ bool read_slot(Cursor &at, TraceLine &line) {
     line.module = module_kind_named(std::string(name));
     if (line.module && is_analog_output_module(*line.module)) {
         line.mode = at.expect(" mode ").number<int>();
+        if (line.mode != kPowerOnValue && line.mode != kRetentive) {
+            return false;
+        }
     }
     return line.module.has_value() && at.at_end();
 }
 
 constexpr std::string_view kTimeZero = "! time zero ";
+
+// The length of a UTF-8 sequence by its first byte; 0 for a byte no sequence
+// begins with.
+std::size_t sequence_length(unsigned char lead) {
+    if (lead < 0x80) {
+        return 1;
+    }
+    if (lead < 0xc2) {
+        return 0; // a byte within a sequence, or one that says too little
+    }
+    return lead < 0xe0 ? 2 : lead < 0xf0 ? 3 : lead < 0xf5 ? 4 : 0;
+}
+
+// The character the sequence of length at text's start says, or nothing when
+// it says none, or says one in more bytes than it needs.
+std::optional<std::uint32_t> character_at(std::string_view text, std::size_t length) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::uint32_t value = length == 1 ? lead : lead & (0x7fu >> length);
+    for (std::size_t next = 1; next < length; ++next) {
+        const auto more = static_cast<unsigned char>(text[next]);
+        if ((more & 0xc0) != 0x80) {
+            return std::nullopt;
+        }
+        value = value << 6 | (more & 0x3f);
+    }
+    constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    const bool surrogate = value >= 0xd800 && value <= 0xdfff;
+    return value < kLeast[length] || value > 0x10ffff || surrogate
+               ? std::nullopt
+               : std::optional<std::uint32_t>(value);
+}
+
+bool is_control(std::uint32_t character) {
+    return character < 0x20 || (character >= 0x7f && character < 0xa0);
+}
+
+// Whether text is some valid UTF-8 without a control character: what a change
+// tells, which every format of the timeline can write as it stands.
+bool is_plain_text(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = sequence_length(static_cast<unsigned char>(text[at]));
+        if (length == 0 || at + length > text.size()) {
+            return false;
+        }
+        const std::optional<std::uint32_t> character = character_at(text.substr(at), length);
+        if (!character || is_control(*character)) {
+            return false;
+        }
+        at += length;
+    }
+    return !text.empty();
+}
 
 } // namespace
 
@@ -461,7 +523,7 @@ std::optional<TraceLine> read_trace_line(std::string_view text) {
     TraceLine line;
     Cursor at(text);
     line.time = at.word();
-    const std::optional<std::int64_t> microseconds = utc_microseconds(line.time);
+    const std::optional<std::int64_t> microseconds = utc_microseconds_of(line.time);
     line.process = at.expect(" ").number<long>();
     at.expect(" ");
     if (!microseconds || !at.ok() || line.process < 0) {
@@ -470,7 +532,7 @@ std::optional<TraceLine> read_trace_line(std::string_view text) {
     line.microseconds = *microseconds;
     if (at.starts_with(kTimeZero)) {
         line.kind = TraceLine::Kind::time_zero;
-        const std::optional<std::int64_t> zero = utc_microseconds(at.expect(kTimeZero).rest());
+        const std::optional<std::int64_t> zero = utc_microseconds_of(at.expect(kTimeZero).rest());
         line.zero = zero.value_or(0);
         return zero ? std::optional<TraceLine>(line) : std::nullopt;
     }
@@ -481,7 +543,7 @@ std::optional<TraceLine> read_trace_line(std::string_view text) {
     if (at.starts_with("! ")) {
         line.kind = TraceLine::Kind::change;
         line.change = at.expect("! ").rest();
-        return line.change.empty() ? std::nullopt : std::optional<TraceLine>(line);
+        return is_plain_text(line.change) ? std::optional<TraceLine>(line) : std::nullopt;
     }
     return at.starts_with("zmod4710_") && read_call(at, line.record)
                ? std::optional<TraceLine>(line)

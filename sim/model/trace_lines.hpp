@@ -60,6 +60,10 @@ std::int64_t utc_microseconds_now();
 // "2026-12-09T15:04:05.123456Z".
 std::string utc_text(std::int64_t microseconds);
 
+// A time as utc_text writes it, in microseconds since 1970-01-01 UTC; nothing
+// for any other text (no 31 February, no leap second, no sign).
+std::optional<std::int64_t> utc_microseconds_of(std::string_view time);
+
 // "zmod4710_WriteAO(0, 2, 0, 3) = 7 (refused on request)": the call with its
 // arguments, its result, what it gave back and a mark for a refusal asked for,
 // or for an answer of the callback that zmod4710_sim_on_call set.
@@ -115,7 +119,9 @@ struct TraceLine {
     std::int64_t zero = 0;
 };
 
-// The line text, without its line end, or nothing when it is no trace line.
+// The line text, without its line end, or nothing when it is no trace line,
+// or tells what cannot be: a value that is no finite number, a power-on mode
+// no module has, a change's text that is no UTF-8 or holds a control character.
 std::optional<TraceLine> read_trace_line(std::string_view text);
 
 } // namespace zmod4710_sim

@@ -148,6 +148,12 @@ FileStatus status_of(const Handle &file, std::uint32_t user, const std::filesyst
 // Reads what comes next, 0 at the end.
 std::size_t read_some(const Handle &file, char *buffer, std::size_t size,
                       const std::filesystem::path &shown);
+// Standard input, as a handle of its own to read.
+Handle standard_input();
+// Whether standard input is a terminal.
+bool standard_input_is_terminal();
+// Sets where the next read of a regular file begins.
+void seek_to(const Handle &file, std::uint64_t offset, const std::filesystem::path &shown);
 
 // The lock file, opened to read and write, never through a link. With create,
 // it is made private to the user when it is missing; without, it is then not

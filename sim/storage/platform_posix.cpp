@@ -187,6 +187,24 @@ std::size_t read_some(const Handle &file, char *buffer, std::size_t size,
     }
 }
 
+Handle standard_input() {
+    Handle input(::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0));
+    if (!input.valid()) {
+        fail("read", "standard input");
+    }
+    return input;
+}
+
+bool standard_input_is_terminal() {
+    return ::isatty(STDIN_FILENO) != 0;
+}
+
+void seek_to(const Handle &file, std::uint64_t offset, const std::filesystem::path &shown) {
+    if (::lseek(descriptor(file), static_cast<off_t>(offset), SEEK_SET) < 0) {
+        fail("read", shown);
+    }
+}
+
 Handle open_lock(const Place &place, const std::string &name, bool create) {
     // Not blocking on a FIFO put in its place.
     Handle file(::openat(descriptor(place.folder), name.c_str(),

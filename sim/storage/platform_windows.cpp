@@ -177,9 +177,34 @@ std::size_t read_some(const Handle &file, char *buffer, std::size_t size,
                       const std::filesystem::path &shown) {
     DWORD count = 0;
     if (!ReadFile(native(file), buffer, call_size(size), &count, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) {
+            return 0; // a pipe's writer ended: its end
+        }
         fail("read", shown);
     }
     return count;
+}
+
+Handle standard_input() {
+    HANDLE input = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_INPUT_HANDLE), GetCurrentProcess(),
+                         &input, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        fail("read", "standard input");
+    }
+    return handle_of(input);
+}
+
+bool standard_input_is_terminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+void seek_to(const Handle &file, std::uint64_t offset, const std::filesystem::path &shown) {
+    LARGE_INTEGER to{};
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    if (!SetFilePointerEx(native(file), to, nullptr, FILE_BEGIN)) {
+        fail("read", shown);
+    }
 }
 
 Handle open_lock(const Place &place, const std::string &name, bool create) {

@@ -225,6 +225,26 @@ TraceReader::TraceReader(const std::filesystem::path &path, std::uint64_t limit)
     }
 }
 
+TraceReader::TraceReader(platform::Handle file, std::filesystem::path shown)
+    : file_(std::move(file)), shown_(std::move(shown)), limit_(kNoLimit) {}
+
+TraceReader TraceReader::standard_input() {
+    return TraceReader(platform::standard_input(), "standard input");
+}
+
+std::uint64_t TraceReader::size_now() const {
+    const platform::FileStatus status = platform::status_of(file_, 0, shown_);
+    return status.regular() ? status.size : 0;
+}
+
+void TraceReader::skip_to(std::uint64_t offset) {
+    platform::seek_to(file_, offset, shown_);
+    read_ = consumed_ = offset;
+    buffer_.clear();
+    start_ = searched_ = 0;
+    skipping_ = ended_ = false;
+}
+
 bool TraceReader::fill() {
     constexpr std::size_t kChunk = 1 << 16;
     if (ended_ || read_ >= limit_) {
@@ -259,6 +279,10 @@ bool TraceReader::next(std::string &line) {
             skipping_ = true;
         }
         if (!fill()) {
+            if (growing_) {
+                ended_ = false; // what is appended later is read then
+                return false;
+            }
             if (start_ == buffer_.size() && !skipping_) {
                 return false;
             }

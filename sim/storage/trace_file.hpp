@@ -78,6 +78,17 @@ public:
     static constexpr std::uint64_t kNoLimit = ~std::uint64_t{0};
     // Reads no more than limit bytes of it.
     explicit TraceReader(const std::filesystem::path &path, std::uint64_t limit = kNoLimit);
+    // Standard input, read as a trace; its user refuses a terminal.
+    static TraceReader standard_input();
+    TraceReader(TraceReader &&) = default;
+
+    // Reads on as the trace grows: at its end, a line not yet ended is left
+    // until its end is written, and the next call reads what came since.
+    void follow() { growing_ = true; }
+    // The trace's size now (0 for what is no regular file).
+    std::uint64_t size_now() const;
+    // Reads on from offset, all read before forgotten: a trace cut back.
+    void skip_to(std::uint64_t offset);
     // The next line, without its line end (nor a carriage return before it);
     // false at the end of the file. A line longer than any a trace holds is
     // read through in bounded memory and given as kLineTooLong.
@@ -89,6 +100,7 @@ public:
     static constexpr char kLineTooLong[] = "(a line longer than 4096 bytes)";
 
 private:
+    TraceReader(platform::Handle file, std::filesystem::path shown);
     // Reads more into the buffer; false at the end (or the limit).
     bool fill();
     // The line up to stop, then its line end of line_end bytes.
@@ -104,6 +116,7 @@ private:
     std::size_t searched_ = 0; // where the search for the line end goes on
     bool skipping_ = false;    // in a line too long, until its end
     bool ended_ = false;
+    bool growing_ = false;
 };
 
 } // namespace zmod4710_sim

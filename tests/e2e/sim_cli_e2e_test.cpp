@@ -284,7 +284,8 @@ TEST_F(ProgramsTogether, TwoProgramsWritingOneChannelLeaveTheTraceTheTimelineAnd
     for (std::string row; std::getline(rows, row);) {
         last_row = row;
     }
-    EXPECT_NE(last_row.find(",0,0," + zmod4710_sim::shortest_text(held) + ",V,"), std::string::npos)
+    EXPECT_NE(last_row.find(",0,0,end,yes," + zmod4710_sim::shortest_text(held) + ",,1,"),
+              std::string::npos)
         << last_row;
 }
 

@@ -1,0 +1,494 @@
+// The timeline as CSV, JSON Lines, a value change dump and a summary. Volts and
+// milliamperes are columns (variables) of their own, so that a plot of one
+// never mixes the two; what is not known is empty (null, nan, x), and a
+// channel without a module says so in its own column, never as 0.
+#include "backplane.hpp"
+#include "timeline_rows.hpp"
+#include "trace_lines.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <utility>
+
+namespace zmod4710_sim {
+
+const char *event_name(Event event) {
+    switch (event) {
+    case Event::refused:
+        return "refused";
+    case Event::callback:
+        return "callback";
+    case Event::start:
+        return "start";
+    case Event::end:
+        return "end";
+    case Event::change:
+        break;
+    }
+    return "change";
+}
+
+std::string seconds_text(std::int64_t microseconds) {
+    const std::uint64_t size = microseconds < 0 ? 0 - static_cast<std::uint64_t>(microseconds)
+                                                : static_cast<std::uint64_t>(microseconds);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s%llu.%06llu", microseconds < 0 ? "-" : "",
+                  static_cast<unsigned long long>(size / 1000000),
+                  static_cast<unsigned long long>(size % 1000000));
+    return text;
+}
+
+std::string json_string(std::string_view text) {
+    std::string quoted = "\"";
+    for (const char letter : text) {
+        const auto code = static_cast<unsigned char>(letter);
+        if (letter == '"' || letter == '\\') {
+            quoted += '\\';
+            quoted += letter;
+        } else if (code < 0x20 || code == 0x7f) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+            quoted += escaped;
+        } else {
+            quoted += letter;
+        }
+    }
+    return quoted + "\"";
+}
+
+namespace {
+
+bool in_milliamperes(int range) {
+    return range_unit(range) == "mA";
+}
+
+// A value in one unit: itself when its range is in that unit, else nothing.
+std::optional<float> in_unit(const std::optional<float> &value, const std::optional<int> &range,
+                             bool milliamperes) {
+    return value && range && in_milliamperes(*range) == milliamperes ? value : std::nullopt;
+}
+
+std::string number_or(const std::optional<float> &value, std::string_view none) {
+    return value ? shortest_text(*value) : std::string(none);
+}
+
+std::string integer_or(const std::optional<int> &value, std::string_view none) {
+    return value ? std::to_string(*value) : std::string(none);
+}
+
+std::string channel_or(int channel, std::string_view none) {
+    return channel >= 0 ? std::to_string(channel) : std::string(none);
+}
+
+std::string presence_text(Presence presence, std::string_view yes, std::string_view no,
+                          std::string_view unknown) {
+    switch (presence) {
+    case Presence::present:
+        return std::string(yes);
+    case Presence::absent:
+        return std::string(no);
+    case Presence::unknown:
+        break;
+    }
+    return std::string(unknown);
+}
+
+class CsvFormat : public Format {
+public:
+    explicit CsvFormat(std::ostream &out) : out_(out) {}
+    void begin() override {
+        out_ << "time,seconds,slot,channel,event,module,output_V,output_mA,range,power_on_V,"
+                "power_on_mA,power_on_range,power_on_mode,process,cause\n";
+    }
+    void write(const Row &row) override {
+        const ChannelSeen &seen = row.seen;
+        out_ << row.time << ',' << seconds_text(row.microseconds) << ',' << channel_or(row.slot, "")
+             << ',' << channel_or(row.channel, "") << ',' << event_name(row.event) << ','
+             << presence_text(seen.presence, "yes", "no", "") << ','
+             << number_or(in_unit(seen.output, seen.range, false), "") << ','
+             << number_or(in_unit(seen.output, seen.range, true), "") << ','
+             << integer_or(seen.range, "") << ','
+             << number_or(in_unit(seen.power_on_value, seen.power_on_range, false), "") << ','
+             << number_or(in_unit(seen.power_on_value, seen.power_on_range, true), "") << ','
+             << integer_or(seen.power_on_range, "") << ',' << integer_or(row.channel_mode(), "")
+             << ',' << row.process << ',' << field(row.cause) << '\n';
+    }
+
+private:
+    // Quoted when it holds what would end or split it.
+    static std::string field(std::string_view text) {
+        if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+            return std::string(text);
+        }
+        std::string quoted = "\"";
+        for (const char letter : text) {
+            quoted += letter == '"' ? "\"\"" : std::string(1, letter);
+        }
+        return quoted + "\"";
+    }
+    std::ostream &out_;
+};
+
+class JsonLinesFormat : public Format {
+public:
+    explicit JsonLinesFormat(std::ostream &out) : out_(out) {}
+    void write(const Row &row) override {
+        const ChannelSeen &seen = row.seen;
+        out_ << "{\"time\":\"" << row.time << "\",\"seconds\":" << seconds_text(row.microseconds)
+             << ",\"slot\":" << channel_or(row.slot, "null")
+             << ",\"channel\":" << channel_or(row.channel, "null") << ",\"event\":\""
+             << event_name(row.event)
+             << "\",\"module\":" << presence_text(seen.presence, "true", "false", "null")
+             << ",\"output_V\":" << number_or(in_unit(seen.output, seen.range, false), "null")
+             << ",\"output_mA\":" << number_or(in_unit(seen.output, seen.range, true), "null")
+             << ",\"range\":" << integer_or(seen.range, "null") << ",\"power_on_V\":"
+             << number_or(in_unit(seen.power_on_value, seen.power_on_range, false), "null")
+             << ",\"power_on_mA\":"
+             << number_or(in_unit(seen.power_on_value, seen.power_on_range, true), "null")
+             << ",\"power_on_range\":" << integer_or(seen.power_on_range, "null")
+             << ",\"power_on_mode\":" << integer_or(row.channel_mode(), "null")
+             << ",\"process\":" << row.process << ",\"cause\":" << json_string(row.cause) << "}\n";
+    }
+
+private:
+    std::ostream &out_;
+};
+
+// Value change dump: a scope for each slot, with its power-on mode and its
+// events; in it, for each channel: whether a module holds it (a wire), its
+// output and power-on value in volts and in milliamperes (reals: nan while
+// not known, or in the other unit), their ranges (integers: x while not
+// known) and its events. A variable is written only when its value changed.
+class VcdFormat : public Format {
+public:
+    explicit VcdFormat(std::ostream &out) : out_(out) {}
+    bool needs_first_pass() const override { return true; }
+    void note(const Row &row) override {
+        if (row.slot < 0) {
+            return;
+        }
+        SlotVariables &slot = slots_[static_cast<std::size_t>(row.slot)];
+        slot.used = true;
+        if (row.channel >= 0) {
+            slot.channels[static_cast<std::size_t>(row.channel)].used = true;
+        }
+        if (!first_) {
+            first_ = row.time;
+        }
+    }
+    void begin() override {
+        out_ << "$date " << first_.value_or("") << " $end\n$version zmod4710-sim timeline $end\n"
+             << "$timescale 1 us $end\n";
+        int number = 0;
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            SlotVariables &variables = slots_[static_cast<std::size_t>(slot)];
+            if (!variables.used) {
+                continue;
+            }
+            out_ << "$scope module slot" << slot << " $end\n";
+            variables.mode = declare("integer 2", number++, "power_on_mode");
+            variables.refused = declare("event 1", number++, "refused");
+            variables.callback = declare("event 1", number++, "callback");
+            for (int channel = 0; channel < kMostChannels; ++channel) {
+                ChannelVariables &ids = variables.channels[static_cast<std::size_t>(channel)];
+                if (ids.used) {
+                    declare_channel(ids, channel, number);
+                    number += kChannelVariables;
+                }
+            }
+            out_ << "$upscope $end\n";
+        }
+        out_ << "$enddefinitions $end\n";
+    }
+    void write(const Row &row) override {
+        if (row.slot < 0) {
+            return; // a call made on no slot: no scope of its own
+        }
+        SlotVariables &slot = slots_[static_cast<std::size_t>(row.slot)];
+        at(row.microseconds);
+        if (row.channel < 0) {
+            if (row.event == Event::refused || row.event == Event::callback) {
+                change(row.event == Event::refused ? slot.refused : slot.callback, "1");
+            }
+            return;
+        }
+        ChannelVariables &ids = slot.channels[static_cast<std::size_t>(row.channel)];
+        if (ids.values.empty()) {
+            return; // never a variable that was not declared
+        }
+        const ChannelSeen &seen = row.seen;
+        change(slot.mode, "b" + bits(row.mode, 2));
+        change(ids, kModule, presence_text(seen.presence, "1", "0", "x"));
+        change(ids, kOutputV, "r" + number_or(in_unit(seen.output, seen.range, false), "nan"));
+        change(ids, kOutputMa, "r" + number_or(in_unit(seen.output, seen.range, true), "nan"));
+        change(ids, kRange, "b" + bits(seen.range, 3));
+        change(ids, kPowerOnV,
+               "r" + number_or(in_unit(seen.power_on_value, seen.power_on_range, false), "nan"));
+        change(ids, kPowerOnMa,
+               "r" + number_or(in_unit(seen.power_on_value, seen.power_on_range, true), "nan"));
+        change(ids, kPowerOnRange, "b" + bits(seen.power_on_range, 3));
+        if (row.event == Event::refused) {
+            change(ids.values[kRefused], "1");
+        } else if (row.event == Event::callback) {
+            change(ids.values[kCallback], "1");
+        }
+    }
+
+private:
+    enum ChannelVariable {
+        kModule,
+        kOutputV,
+        kOutputMa,
+        kRange,
+        kPowerOnV,
+        kPowerOnMa,
+        kPowerOnRange,
+        kRefused,
+        kCallback,
+        kChannelVariables
+    };
+    // A variable's identifier and the value last written; an event's is
+    // written at each.
+    struct Variable {
+        std::string id;
+        std::string last;
+        bool event = false;
+    };
+    struct ChannelVariables {
+        bool used = false;
+        std::vector<Variable> values;
+    };
+    struct SlotVariables {
+        bool used = false;
+        Variable mode;
+        Variable refused;
+        Variable callback;
+        std::array<ChannelVariables, kMostChannels> channels{};
+    };
+
+    // A short identifier of printable letters, different for each number.
+    static std::string identifier(int number) {
+        constexpr int kFirst = '!';
+        constexpr int kLetters = '~' - '!' + 1;
+        std::string id;
+        do {
+            id += static_cast<char>(kFirst + number % kLetters);
+            number /= kLetters;
+        } while (number > 0);
+        return id;
+    }
+    Variable declare(std::string_view type, int number, const std::string &name) {
+        Variable variable{identifier(number), "", type.substr(0, 5) == "event"};
+        out_ << "$var " << type << ' ' << variable.id << ' ' << name << " $end\n";
+        return variable;
+    }
+    void declare_channel(ChannelVariables &ids, int channel, int number) {
+        static constexpr std::pair<const char *, const char *> kDeclared[] = {
+            {"wire 1", "module"},
+            {"real 64", "output_V"},
+            {"real 64", "output_mA"},
+            {"integer 3", "range"},
+            {"real 64", "power_on_V"},
+            {"real 64", "power_on_mA"},
+            {"integer 3", "power_on_range"},
+            {"event 1", "refused"},
+            {"event 1", "callback"}};
+        const std::string name = "channel" + std::to_string(channel) + "_";
+        for (const auto &[type, what] : kDeclared) {
+            ids.values.push_back(declare(type, number++, name + what));
+        }
+    }
+    void at(std::int64_t microseconds) {
+        // Times never go back in a VCD: a line out of order is drawn when the
+        // time is the next one's.
+        pending_ = std::max(microseconds, written_.value_or(microseconds));
+        if (!written_ || pending_ > *written_) {
+            time_due_ = true;
+        }
+    }
+    void change(ChannelVariables &ids, ChannelVariable which, const std::string &value) {
+        change(ids.values[static_cast<std::size_t>(which)], value);
+    }
+    // "r1.5 id" for a real, "b010 id" for an integer, "1id" for a wire or event.
+    void change(Variable &variable, const std::string &value) {
+        if (variable.id.empty() || (!variable.event && variable.last == value)) {
+            return;
+        }
+        write_time();
+        const bool vector = value[0] == 'r' || value[0] == 'b';
+        out_ << value << (vector ? " " : "") << variable.id << '\n';
+        variable.last = value;
+    }
+    void write_time() {
+        if (time_due_) {
+            out_ << '#' << pending_ << '\n';
+            written_ = pending_;
+            time_due_ = false;
+        }
+    }
+    void end() override {
+        write_time(); // the trace's last time, where every value still holds
+    }
+    static std::string bits(const std::optional<int> &value, int count) {
+        std::string text;
+        for (int bit = count - 1; bit >= 0; --bit) {
+            text += !value ? 'x' : ((*value >> bit) & 1) != 0 ? '1' : '0';
+        }
+        return text;
+    }
+
+    std::ostream &out_;
+    std::array<SlotVariables, kSlotCount> slots_{};
+    std::optional<std::string> first_;
+    std::optional<std::int64_t> written_;
+    std::int64_t pending_ = 0;
+    bool time_due_ = false;
+};
+
+// Per channel: its first and last output, the least and most in each unit, the
+// writes it took, the events told, and how long no module held it.
+class SummaryFormat : public Format {
+public:
+    SummaryFormat(std::ostream &out, bool json) : out_(out), json_(json) {}
+    void written(int slot, int channel) override { ++channels_[{slot, channel}].writes; }
+    void write(const Row &row) override {
+        Summary &summary = channels_[{row.slot, row.channel}];
+        if (summary.since && summary.last.presence == Presence::absent) {
+            summary.without_module += row.microseconds - *summary.since;
+        }
+        summary.since = row.microseconds;
+        summary.last = row.seen;
+        if (row.event == Event::refused) {
+            ++summary.refused;
+        } else if (row.event == Event::callback) {
+            ++summary.callback;
+        }
+        if (row.seen.output && row.seen.range) {
+            const float value = *row.seen.output;
+            const std::string unit = range_unit(*row.seen.range);
+            if (!summary.first) {
+                summary.first = std::make_pair(value, unit);
+            }
+            auto [low, high] = summary.extremes.try_emplace(unit, value, value).first->second;
+            summary.extremes[unit] = {std::min(low, value), std::max(high, value)};
+        }
+    }
+    void end() override {
+        if (json_) {
+            out_ << "[";
+        } else {
+            out_ << "SLOT CH  FIRST      LAST       MIN V    MAX V    MIN mA   MAX mA   WRITES "
+                    "REFUSED CALLBACK NO MODULE\n";
+        }
+        const char *between = "\n";
+        for (const auto &[where, summary] : channels_) {
+            if (json_) {
+                out_ << between << json_object(where.first, where.second, summary);
+                between = ",\n";
+            } else {
+                out_ << table_row(where.first, where.second, summary) << '\n';
+            }
+        }
+        if (json_) {
+            out_ << "\n]\n";
+        }
+    }
+
+private:
+    struct Summary {
+        std::optional<std::pair<float, std::string>> first;
+        ChannelSeen last;
+        std::map<std::string, std::pair<float, float>> extremes; // by unit
+        long writes = 0;
+        long refused = 0;
+        long callback = 0;
+        std::int64_t without_module = 0; // microseconds
+        std::optional<std::int64_t> since;
+    };
+
+    static std::optional<float> extreme(const Summary &summary, const char *unit, bool most) {
+        const auto found = summary.extremes.find(unit);
+        if (found == summary.extremes.end()) {
+            return std::nullopt;
+        }
+        return most ? found->second.second : found->second.first;
+    }
+    static std::string last_text(const ChannelSeen &seen) {
+        if (seen.presence == Presence::absent) {
+            return "no module";
+        }
+        return seen.output && seen.range
+                   ? shortest_text(*seen.output) + " " + range_unit(*seen.range)
+                   : "-";
+    }
+    static std::string table_row(int slot, int channel, const Summary &summary) {
+        const auto shown = [](const std::optional<float> &value) {
+            return value ? shortest_text(*value) : std::string("-");
+        };
+        const std::string first =
+            summary.first ? shortest_text(summary.first->first) + " " + summary.first->second : "-";
+        char line[200];
+        std::snprintf(
+            line, sizeof line, "%4s %-3s %-10s %-10s %-8s %-8s %-8s %-8s %6ld %7ld %8ld %s",
+            channel_or(slot, "-").c_str(), channel_or(channel, "-").c_str(), first.c_str(),
+            last_text(summary.last).c_str(), shown(extreme(summary, "V", false)).c_str(),
+            shown(extreme(summary, "V", true)).c_str(),
+            shown(extreme(summary, "mA", false)).c_str(),
+            shown(extreme(summary, "mA", true)).c_str(), summary.writes, summary.refused,
+            summary.callback, (seconds_text(summary.without_module) + " s").c_str());
+        return line;
+    }
+    static std::string json_object(int slot, int channel, const Summary &summary) {
+        const auto value = [](const std::optional<float> &number) {
+            return number_or(number, "null");
+        };
+        const std::string first = summary.first
+                                      ? "{\"value\":" + shortest_text(summary.first->first) +
+                                            ",\"unit\":\"" + summary.first->second + "\"}"
+                                      : "null";
+        const ChannelSeen &last = summary.last;
+        const std::string last_value = last.output && last.range
+                                           ? "{\"value\":" + shortest_text(*last.output) +
+                                                 ",\"unit\":\"" + range_unit(*last.range) + "\"}"
+                                           : "null";
+        return "{\"slot\":" + channel_or(slot, "null") +
+               ",\"channel\":" + channel_or(channel, "null") + ",\"first\":" + first +
+               ",\"last\":" + last_value +
+               ",\"module_at_end\":" + presence_text(last.presence, "true", "false", "null") +
+               ",\"min_V\":" + value(extreme(summary, "V", false)) +
+               ",\"max_V\":" + value(extreme(summary, "V", true)) +
+               ",\"min_mA\":" + value(extreme(summary, "mA", false)) +
+               ",\"max_mA\":" + value(extreme(summary, "mA", true)) +
+               ",\"writes\":" + std::to_string(summary.writes) +
+               ",\"refused\":" + std::to_string(summary.refused) +
+               ",\"callback\":" + std::to_string(summary.callback) +
+               ",\"seconds_without_module\":" + seconds_text(summary.without_module) + "}";
+    }
+
+    std::ostream &out_;
+    bool json_;
+    std::map<std::pair<int, int>, Summary> channels_;
+};
+
+} // namespace
+
+std::unique_ptr<Format> csv_format(std::ostream &out) {
+    return std::make_unique<CsvFormat>(out);
+}
+
+std::unique_ptr<Format> json_lines_format(std::ostream &out) {
+    return std::make_unique<JsonLinesFormat>(out);
+}
+
+std::unique_ptr<Format> vcd_format(std::ostream &out) {
+    return std::make_unique<VcdFormat>(out);
+}
+
+std::unique_ptr<Format> summary_format(std::ostream &out, bool json) {
+    return std::make_unique<SummaryFormat>(out, json);
+}
+
+} // namespace zmod4710_sim
