@@ -31,6 +31,16 @@ extern "C" void ask_to_stop_following(int) {
     stop_following = 1;
 }
 
+// "zmod4710_WriteAO": the function's name, made once for each call.
+std::string_view cause_of(Call call) {
+    static const std::array<std::string, 3> kCauses = {
+        "zmod4710_" + call_name(Call::write_ao), "zmod4710_" + call_name(Call::write_power_on_ao),
+        "zmod4710_" + call_name(Call::set_power_on_en_status)};
+    return call == Call::write_ao            ? kCauses[0]
+           : call == Call::write_power_on_ao ? kCauses[1]
+                                             : kCauses[2];
+}
+
 const ChannelSeen kNoModule{Presence::absent, std::nullopt, std::nullopt, std::nullopt,
                             std::nullopt};
 
@@ -107,6 +117,7 @@ public:
         }
         take_all();
         while (options_.follow && stop_following == 0 && !past_window_) {
+            format_.flush();
             if (!out_.flush()) {
                 break;
             }
@@ -220,7 +231,9 @@ private:
         if (!before && !opened_) {
             open_window(line);
         }
-        at_ = Moment{line.microseconds, std::string(line.time), line.process};
+        at_.utc = line.microseconds;
+        at_.time.assign(line.time); // in the memory it had: no new one a line
+        at_.process = line.process;
         writing_ = !before;
         take(source, line);
     }
@@ -279,7 +292,7 @@ private:
         if (call.result != ZMOD4710_SIM_OK) {
             take_refusal(call, slot, channel);
         } else if (slot >= 0 && call.call == Call::set_power_on_en_status) {
-            set_mode(slot, call.mode, "zmod4710_" + call_name(call.call));
+            set_mode(slot, call.mode, cause_of(call.call));
         } else if (channel >= 0) {
             take_write(call, slot, channel);
         }
@@ -310,7 +323,7 @@ private:
         if (output && writing_ && wanted(slot, channel)) {
             format_.written(slot, channel);
         }
-        change(slot, channel, seen, "zmod4710_" + call_name(call.call));
+        change(slot, channel, seen, cause_of(call.call));
     }
 
     // A slot's module, and its mode: a channel it does not have (all of them,

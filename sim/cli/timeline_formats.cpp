@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -41,24 +42,6 @@ std::string seconds_text(std::int64_t microseconds) {
     return text;
 }
 
-std::string json_string(std::string_view text) {
-    std::string quoted = "\"";
-    for (const char letter : text) {
-        const auto code = static_cast<unsigned char>(letter);
-        if (letter == '"' || letter == '\\') {
-            quoted += '\\';
-            quoted += letter;
-        } else if (code < 0x20 || code == 0x7f) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
-            quoted += escaped;
-        } else {
-            quoted += letter;
-        }
-    }
-    return quoted + "\"";
-}
-
 namespace {
 
 bool in_milliamperes(int range) {
@@ -75,87 +58,256 @@ std::string number_or(const std::optional<float> &value, std::string_view none) 
     return value ? shortest_text(*value) : std::string(none);
 }
 
-std::string integer_or(const std::optional<int> &value, std::string_view none) {
-    return value ? std::to_string(*value) : std::string(none);
-}
-
 std::string channel_or(int channel, std::string_view none) {
     return channel >= 0 ? std::to_string(channel) : std::string(none);
 }
 
-std::string presence_text(Presence presence, std::string_view yes, std::string_view no,
-                          std::string_view unknown) {
+std::string_view presence_text(Presence presence, std::string_view yes, std::string_view no,
+                               std::string_view unknown) {
     switch (presence) {
     case Presence::present:
-        return std::string(yes);
+        return yes;
     case Presence::absent:
-        return std::string(no);
+        return no;
     case Presence::unknown:
         break;
     }
-    return std::string(unknown);
+    return unknown;
+}
+
+// Text made in one buffer and written out in large pieces: a row costs no
+// memory of its own, and the stream a call a piece.
+class Text {
+public:
+    explicit Text(std::ostream &out) : out_(out) { buffer_.reserve(kPiece + 1024); }
+
+    Text &operator<<(std::string_view text) {
+        buffer_.append(text);
+        return *this;
+    }
+    Text &operator<<(char letter) {
+        buffer_ += letter;
+        return *this;
+    }
+    // A number, or none when it is not known.
+    void number(const std::optional<float> &value, std::string_view none) {
+        if (!value) {
+            buffer_.append(none);
+            return;
+        }
+        char digits[32];
+        buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, *value).ptr);
+    }
+    void integer(const std::optional<long long> &value, std::string_view none) {
+        if (!value) {
+            buffer_.append(none);
+            return;
+        }
+        char digits[24];
+        buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, *value).ptr);
+    }
+    void seconds(std::int64_t microseconds) {
+        const std::uint64_t size = microseconds < 0 ? 0 - static_cast<std::uint64_t>(microseconds)
+                                                    : static_cast<std::uint64_t>(microseconds);
+        if (microseconds < 0) {
+            buffer_ += '-';
+        }
+        char digits[24];
+        buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, size / 1000000).ptr);
+        char fraction[] = ".000000";
+        for (std::uint64_t rest = size % 1000000, at = 6; rest > 0; rest /= 10, --at) {
+            fraction[at] = static_cast<char>('0' + rest % 10);
+        }
+        buffer_.append(fraction, 7);
+    }
+    // As a JSON string: control characters escaped.
+    void json_string(std::string_view text) {
+        buffer_ += '"';
+        for (std::size_t start = 0; start < text.size();) {
+            std::size_t plain = start;
+            while (plain < text.size() && !needs_escape(text[plain])) {
+                ++plain;
+            }
+            buffer_.append(text.substr(start, plain - start));
+            if (plain < text.size()) {
+                escape(text[plain]);
+                ++plain;
+            }
+            start = plain;
+        }
+        buffer_ += '"';
+    }
+    // A row is done: written out once the piece is full.
+    void row_done() {
+        if (buffer_.size() >= kPiece) {
+            flush();
+        }
+    }
+    void flush() {
+        out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+        buffer_.clear();
+    }
+
+private:
+    static bool needs_escape(char letter) {
+        const auto code = static_cast<unsigned char>(letter);
+        return letter == '"' || letter == '\\' || code < 0x20 || code == 0x7f;
+    }
+    void escape(char letter) {
+        if (letter == '"' || letter == '\\') {
+            buffer_ += '\\';
+            buffer_ += letter;
+            return;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(letter));
+        buffer_.append(escaped, 6);
+    }
+    static constexpr std::size_t kPiece = 1 << 16;
+    std::ostream &out_;
+    std::string buffer_;
+};
+
+std::optional<long long> wide(const std::optional<int> &value) {
+    return value ? std::optional<long long>(*value) : std::nullopt;
+}
+
+std::optional<long long> numbered(int value) {
+    return value >= 0 ? std::optional<long long>(value) : std::nullopt;
 }
 
 class CsvFormat : public Format {
 public:
-    explicit CsvFormat(std::ostream &out) : out_(out) {}
+    explicit CsvFormat(std::ostream &out) : text_(out) {}
     void begin() override {
-        out_ << "time,seconds,slot,channel,event,module,output_V,output_mA,range,power_on_V,"
-                "power_on_mA,power_on_range,power_on_mode,process,cause\n";
+        text_ << "time,seconds,slot,channel,event,module,output_V,output_mA,range,power_on_V,"
+                 "power_on_mA,power_on_range,power_on_mode,process,cause\n";
     }
     void write(const Row &row) override {
         const ChannelSeen &seen = row.seen;
-        out_ << row.time << ',' << seconds_text(row.microseconds) << ',' << channel_or(row.slot, "")
-             << ',' << channel_or(row.channel, "") << ',' << event_name(row.event) << ','
-             << presence_text(seen.presence, "yes", "no", "") << ','
-             << number_or(in_unit(seen.output, seen.range, false), "") << ','
-             << number_or(in_unit(seen.output, seen.range, true), "") << ','
-             << integer_or(seen.range, "") << ','
-             << number_or(in_unit(seen.power_on_value, seen.power_on_range, false), "") << ','
-             << number_or(in_unit(seen.power_on_value, seen.power_on_range, true), "") << ','
-             << integer_or(seen.power_on_range, "") << ',' << integer_or(row.channel_mode(), "")
-             << ',' << row.process << ',' << field(row.cause) << '\n';
+        text_ << row.time << ',';
+        text_.seconds(row.microseconds);
+        text_ << ',';
+        text_.integer(numbered(row.slot), "");
+        text_ << ',';
+        text_.integer(numbered(row.channel), "");
+        text_ << ',' << event_name(row.event) << ','
+              << presence_text(seen.presence, "yes", "no", "") << ',';
+        text_.number(in_unit(seen.output, seen.range, false), "");
+        text_ << ',';
+        text_.number(in_unit(seen.output, seen.range, true), "");
+        text_ << ',';
+        text_.integer(wide(seen.range), "");
+        text_ << ',';
+        text_.number(in_unit(seen.power_on_value, seen.power_on_range, false), "");
+        text_ << ',';
+        text_.number(in_unit(seen.power_on_value, seen.power_on_range, true), "");
+        text_ << ',';
+        text_.integer(wide(seen.power_on_range), "");
+        text_ << ',';
+        text_.integer(wide(row.channel_mode()), "");
+        text_ << ',';
+        text_.integer(row.process, "");
+        text_ << ',';
+        field(row.cause);
+        text_ << '\n';
+        text_.row_done();
     }
+    void flush() override { text_.flush(); }
+    void end() override { text_.flush(); }
 
 private:
     // Quoted when it holds what would end or split it.
-    static std::string field(std::string_view text) {
-        if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-            return std::string(text);
+    void field(std::string_view cause) {
+        if (cause.find_first_of(",\"\r\n") == std::string_view::npos) {
+            text_ << cause;
+            return;
         }
-        std::string quoted = "\"";
-        for (const char letter : text) {
-            quoted += letter == '"' ? "\"\"" : std::string(1, letter);
+        text_ << '"';
+        for (const char letter : cause) {
+            text_ << (letter == '"' ? std::string_view("\"\"") : std::string_view(&letter, 1));
         }
-        return quoted + "\"";
+        text_ << '"';
     }
-    std::ostream &out_;
+    Text text_;
 };
 
 class JsonLinesFormat : public Format {
 public:
-    explicit JsonLinesFormat(std::ostream &out) : out_(out) {}
+    explicit JsonLinesFormat(std::ostream &out) : text_(out) {}
     void write(const Row &row) override {
         const ChannelSeen &seen = row.seen;
-        out_ << "{\"time\":\"" << row.time << "\",\"seconds\":" << seconds_text(row.microseconds)
-             << ",\"slot\":" << channel_or(row.slot, "null")
-             << ",\"channel\":" << channel_or(row.channel, "null") << ",\"event\":\""
-             << event_name(row.event)
-             << "\",\"module\":" << presence_text(seen.presence, "true", "false", "null")
-             << ",\"output_V\":" << number_or(in_unit(seen.output, seen.range, false), "null")
-             << ",\"output_mA\":" << number_or(in_unit(seen.output, seen.range, true), "null")
-             << ",\"range\":" << integer_or(seen.range, "null") << ",\"power_on_V\":"
-             << number_or(in_unit(seen.power_on_value, seen.power_on_range, false), "null")
-             << ",\"power_on_mA\":"
-             << number_or(in_unit(seen.power_on_value, seen.power_on_range, true), "null")
-             << ",\"power_on_range\":" << integer_or(seen.power_on_range, "null")
-             << ",\"power_on_mode\":" << integer_or(row.channel_mode(), "null")
-             << ",\"process\":" << row.process << ",\"cause\":" << json_string(row.cause) << "}\n";
+        text_ << "{\"time\":\"" << row.time << "\",\"seconds\":";
+        text_.seconds(row.microseconds);
+        text_ << ",\"slot\":";
+        text_.integer(numbered(row.slot), "null");
+        text_ << ",\"channel\":";
+        text_.integer(numbered(row.channel), "null");
+        text_ << ",\"event\":\"" << event_name(row.event)
+              << "\",\"module\":" << presence_text(seen.presence, "true", "false", "null")
+              << ",\"output_V\":";
+        text_.number(in_unit(seen.output, seen.range, false), "null");
+        text_ << ",\"output_mA\":";
+        text_.number(in_unit(seen.output, seen.range, true), "null");
+        text_ << ",\"range\":";
+        text_.integer(wide(seen.range), "null");
+        text_ << ",\"power_on_V\":";
+        text_.number(in_unit(seen.power_on_value, seen.power_on_range, false), "null");
+        text_ << ",\"power_on_mA\":";
+        text_.number(in_unit(seen.power_on_value, seen.power_on_range, true), "null");
+        text_ << ",\"power_on_range\":";
+        text_.integer(wide(seen.power_on_range), "null");
+        text_ << ",\"power_on_mode\":";
+        text_.integer(wide(row.channel_mode()), "null");
+        text_ << ",\"process\":";
+        text_.integer(row.process, "null");
+        text_ << ",\"cause\":";
+        text_.json_string(row.cause);
+        text_ << "}\n";
+        text_.row_done();
     }
+    void flush() override { text_.flush(); }
+    void end() override { text_.flush(); }
 
 private:
-    std::ostream &out_;
+    Text text_;
 };
+
+// A value as the dump writes it, made without memory of its own: a
+// variable is compared with it at every row.
+class Value {
+public:
+    explicit Value(std::string_view text) { add(text); }
+    void add(std::string_view text) { size_ += text.copy(letters_ + size_, kMost - size_); }
+    void add(char letter) { letters_[size_++] = letter; }
+    char *end() { return letters_ + size_; }
+    void grew_to(char *end) { size_ = static_cast<std::size_t>(end - letters_); }
+    std::string_view text() const { return {letters_, size_}; }
+
+private:
+    static constexpr std::size_t kMost = 40;
+    char letters_[kMost]; // only the first size_ are ever read
+    std::size_t size_ = 0;
+};
+// "r1.5", "rnan" while not known.
+Value real(const std::optional<float> &value) {
+    Value written("r");
+    if (!value) {
+        written.add("nan");
+    } else {
+        char *end = written.end();
+        written.grew_to(std::to_chars(end, end + 32, *value).ptr);
+    }
+    return written;
+}
+// "b010", "bxxx" while not known.
+Value bits(const std::optional<int> &value, int count) {
+    Value written("b");
+    for (int bit = count - 1; bit >= 0; --bit) {
+        written.add(!value ? 'x' : ((*value >> bit) & 1) != 0 ? '1' : '0');
+    }
+    return written;
+}
 
 // Value change dump: a scope for each slot, with its power-on mode and its
 // events; in it, for each channel: whether a module holds it (a wire), its
@@ -164,7 +316,7 @@ private:
 // known) and its events. A variable is written only when its value changed.
 class VcdFormat : public Format {
 public:
-    explicit VcdFormat(std::ostream &out) : out_(out) {}
+    explicit VcdFormat(std::ostream &out) : out_(out), text_(out) {}
     bool needs_first_pass() const override { return true; }
     void note(const Row &row) override {
         if (row.slot < 0) {
@@ -211,7 +363,7 @@ public:
         at(row.microseconds);
         if (row.channel < 0) {
             if (row.event == Event::refused || row.event == Event::callback) {
-                change(row.event == Event::refused ? slot.refused : slot.callback, "1");
+                change(row.event == Event::refused ? slot.refused : slot.callback, Value("1"));
             }
             return;
         }
@@ -220,21 +372,20 @@ public:
             return; // never a variable that was not declared
         }
         const ChannelSeen &seen = row.seen;
-        change(slot.mode, "b" + bits(row.mode, 2));
-        change(ids, kModule, presence_text(seen.presence, "1", "0", "x"));
-        change(ids, kOutputV, "r" + number_or(in_unit(seen.output, seen.range, false), "nan"));
-        change(ids, kOutputMa, "r" + number_or(in_unit(seen.output, seen.range, true), "nan"));
-        change(ids, kRange, "b" + bits(seen.range, 3));
-        change(ids, kPowerOnV,
-               "r" + number_or(in_unit(seen.power_on_value, seen.power_on_range, false), "nan"));
-        change(ids, kPowerOnMa,
-               "r" + number_or(in_unit(seen.power_on_value, seen.power_on_range, true), "nan"));
-        change(ids, kPowerOnRange, "b" + bits(seen.power_on_range, 3));
+        change(slot.mode, bits(row.mode, 2));
+        change(ids, kModule, Value(presence_text(seen.presence, "1", "0", "x")));
+        change(ids, kOutputV, real(in_unit(seen.output, seen.range, false)));
+        change(ids, kOutputMa, real(in_unit(seen.output, seen.range, true)));
+        change(ids, kRange, bits(seen.range, 3));
+        change(ids, kPowerOnV, real(in_unit(seen.power_on_value, seen.power_on_range, false)));
+        change(ids, kPowerOnMa, real(in_unit(seen.power_on_value, seen.power_on_range, true)));
+        change(ids, kPowerOnRange, bits(seen.power_on_range, 3));
         if (row.event == Event::refused) {
-            change(ids.values[kRefused], "1");
+            change(ids.values[kRefused], Value("1"));
         } else if (row.event == Event::callback) {
-            change(ids.values[kCallback], "1");
+            change(ids.values[kCallback], Value("1"));
         }
+        text_.row_done();
     }
 
 private:
@@ -309,38 +460,38 @@ private:
             time_due_ = true;
         }
     }
-    void change(ChannelVariables &ids, ChannelVariable which, const std::string &value) {
+    void change(ChannelVariables &ids, ChannelVariable which, const Value &value) {
         change(ids.values[static_cast<std::size_t>(which)], value);
     }
     // "r1.5 id" for a real, "b010 id" for an integer, "1id" for a wire or event.
-    void change(Variable &variable, const std::string &value) {
-        if (variable.id.empty() || (!variable.event && variable.last == value)) {
+    void change(Variable &variable, const Value &value) {
+        const std::string_view text = value.text();
+        if (variable.id.empty() || (!variable.event && variable.last == text)) {
             return;
         }
         write_time();
-        const bool vector = value[0] == 'r' || value[0] == 'b';
-        out_ << value << (vector ? " " : "") << variable.id << '\n';
-        variable.last = value;
+        text_ << text;
+        if (text[0] == 'r' || text[0] == 'b') {
+            text_ << ' ';
+        }
+        text_ << variable.id << '\n';
+        variable.last.assign(text);
     }
     void write_time() {
         if (time_due_) {
-            out_ << '#' << pending_ << '\n';
+            text_ << '#';
+            text_.integer(pending_, "");
+            text_ << '\n';
             written_ = pending_;
             time_due_ = false;
         }
     }
     void end() override {
         write_time(); // the trace's last time, where every value still holds
+        text_.flush();
     }
-    static std::string bits(const std::optional<int> &value, int count) {
-        std::string text;
-        for (int bit = count - 1; bit >= 0; --bit) {
-            text += !value ? 'x' : ((*value >> bit) & 1) != 0 ? '1' : '0';
-        }
-        return text;
-    }
-
-    std::ostream &out_;
+    std::ostream &out_; // the header
+    Text text_;         // the changes
     std::array<SlotVariables, kSlotCount> slots_{};
     std::optional<std::string> first_;
     std::optional<std::int64_t> written_;
@@ -456,8 +607,8 @@ private:
                                            : "null";
         return "{\"slot\":" + channel_or(slot, "null") +
                ",\"channel\":" + channel_or(channel, "null") + ",\"first\":" + first +
-               ",\"last\":" + last_value +
-               ",\"module_at_end\":" + presence_text(last.presence, "true", "false", "null") +
+               ",\"last\":" + last_value + ",\"module_at_end\":" +
+               std::string(presence_text(last.presence, "true", "false", "null")) +
                ",\"min_V\":" + value(extreme(summary, "V", false)) +
                ",\"max_V\":" + value(extreme(summary, "V", true)) +
                ",\"min_mA\":" + value(extreme(summary, "mA", false)) +

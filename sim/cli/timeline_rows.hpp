@@ -68,6 +68,8 @@ public:
     // A write that the module took, whether or not it changed the output.
     virtual void written(int /*slot*/, int /*channel*/) {}
     virtual void end() {}
+    // Writes out what was made and kept: a row followed is shown at once.
+    virtual void flush() {}
 };
 
 std::unique_ptr<Format> csv_format(std::ostream &out);
@@ -78,8 +80,5 @@ std::unique_ptr<Format> svg_format(std::ostream &out);
 
 // Seconds to the microsecond, "-0.500000" before the first line.
 std::string seconds_text(std::int64_t microseconds);
-
-// Text as a JSON string: control characters escaped; the text is valid UTF-8.
-std::string json_string(std::string_view text);
 
 } // namespace zmod4710_sim

@@ -174,11 +174,11 @@ const char *call_name_text(Call call) {
     return info_of(call).name;
 }
 
-std::optional<Call> call_named(std::string name) {
-    const std::string prefix = "zmod4710_";
-    const bool prefixed = name.compare(0, prefix.size(), prefix) == 0;
+std::optional<Call> call_named(std::string_view name) {
+    constexpr std::string_view prefix = "zmod4710_";
+    const bool prefixed = name.substr(0, prefix.size()) == prefix;
     if (prefixed) {
-        name.erase(0, prefix.size());
+        name.remove_prefix(prefix.size());
     }
     for (const CallInfo &info : kCalls) {
         if (name == info.name) {

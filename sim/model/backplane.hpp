@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zmod4710_sim {
@@ -140,7 +141,7 @@ const Channel *channel_of(const Module &module, int channel);
 std::string call_name(Call call);
 // The same as static text.
 const char *call_name_text(Call call);
-std::optional<Call> call_named(std::string name);
+std::optional<Call> call_named(std::string_view name);
 // The names of the calls that can be refused, in order.
 std::vector<std::string> refusable_call_names();
 bool can_be_refused(Call call);

@@ -86,6 +86,12 @@ std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
 }
 
+std::int64_t days_in_month(std::int64_t year, std::int64_t month) {
+    constexpr std::int64_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 struct Civil {
     std::int64_t year;
     unsigned month;
@@ -110,25 +116,75 @@ std::int64_t floor_divide(std::int64_t value, std::int64_t by) {
     return value / by - (value % by < 0 ? 1 : 0);
 }
 
+constexpr std::size_t kUtcTextSize = 27;
+
+// Digits of number, width of them, with leading zeros, at text.
+char *put_digits(char *text, long long number, int width) {
+    for (int at = width - 1; at >= 0; --at, number /= 10) {
+        text[at] = static_cast<char>('0' + number % 10);
+    }
+    return text + width;
+}
+
+// "2026-12-09T15:04:05.123456Z" at text, which holds kUtcTextSize letters.
+void put_utc_text(char *text, std::int64_t microseconds) {
+    const std::int64_t day_length = 86400LL * 1000000;
+    const std::int64_t days = floor_divide(microseconds, day_length);
+    const std::int64_t of_day = microseconds - days * day_length;
+    const Civil date = civil_from_days(days);
+    const std::int64_t seconds = of_day / 1000000;
+    const std::string_view form = date.year < 0 || date.year > 9999
+                                      ? "0000-00-00T00:00:00.000000Z" // no clock of a desk's
+                                      : "YYYY-MM-DDThh:mm:ss.uuuuuuZ";
+    form.copy(text, kUtcTextSize);
+    if (form[0] == '0') {
+        return;
+    }
+    put_digits(text, date.year, 4);
+    put_digits(text + 5, date.month, 2);
+    put_digits(text + 8, date.day, 2);
+    put_digits(text + 11, seconds / 3600, 2);
+    put_digits(text + 14, seconds / 60 % 60, 2);
+    put_digits(text + 17, seconds % 60, 2);
+    put_digits(text + 20, of_day % 1000000, 6);
+}
+
 } // namespace
 
 std::optional<std::int64_t> utc_microseconds_of(std::string_view time) {
-    Cursor at(time);
-    const int year = at.number<int>();
-    const int month = at.expect("-").number<int>();
-    const int day = at.expect("-").number<int>();
-    const int hour = at.expect("T").number<int>();
-    const int minute = at.expect(":").number<int>();
-    const int second = at.expect(":").number<int>();
-    const int microseconds = at.expect(".").number<int>();
-    if (!at.expect("Z").at_end() || month < 1 || month > 12 || day < 1 || day > 31) {
+    // Each field where utc_text puts it, in as many digits, and in its range.
+    constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd.ddddddZ";
+    if (time.size() != kForm.size()) {
+        return std::nullopt;
+    }
+    bool well_formed = true;
+    for (std::size_t at = 0; at < kForm.size(); ++at) {
+        const bool digit = static_cast<unsigned>(time[at] - '0') <= 9;
+        well_formed &= kForm[at] == 'd' ? digit : time[at] == kForm[at];
+    }
+    if (!well_formed) {
+        return std::nullopt;
+    }
+    const auto field = [time](std::size_t at, std::size_t width) {
+        std::int64_t value = 0;
+        for (std::size_t index = at; index < at + width; ++index) {
+            value = value * 10 + (time[index] - '0');
+        }
+        return value;
+    };
+    const std::int64_t year = field(0, 4);
+    const std::int64_t month = field(5, 2);
+    const std::int64_t day = field(8, 2);
+    const std::int64_t hour = field(11, 2);
+    const std::int64_t minute = field(14, 2);
+    const std::int64_t second = field(17, 2);
+    if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour > 23 ||
+        minute > 59 || second > 59) {
         return std::nullopt;
     }
     const std::int64_t days =
         days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    const std::int64_t total =
-        ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + microseconds;
-    return utc_text(total) == time ? std::optional<std::int64_t>(total) : std::nullopt;
+    return ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + field(20, 6);
 }
 
 namespace {
@@ -183,14 +239,6 @@ void append_arguments(std::string &text, const CallRecord &record) {
     }
 }
 
-// Digits of number, width of them, with leading zeros, at text.
-char *put_digits(char *text, long long number, int width) {
-    for (int at = width - 1; at >= 0; --at, number /= 10) {
-        text[at] = static_cast<char>('0' + number % 10);
-    }
-    return text + width;
-}
-
 constexpr std::string_view kLibraryDate = ZMOD4710_SIM_LIB_DATE;
 constexpr std::string_view kRefusedMark = " (refused on request)";
 constexpr std::string_view kCallbackMark = " (answered by the callback)";
@@ -234,7 +282,7 @@ void read_given(Cursor &at, CallRecord &record) {
 // "zmod4710_WriteAO(0, 2, 0, 3) = 0", then what it gave and its mark, as
 // call_text tells them, and nothing more.
 bool read_call(Cursor &at, CallRecord &record) {
-    const std::optional<Call> call = call_named(std::string(at.up_to('(')));
+    const std::optional<Call> call = call_named(at.up_to('('));
     if (!call || *call == Call::any) {
         return false;
     }
@@ -389,23 +437,9 @@ std::int64_t utc_microseconds_now() {
 }
 
 std::string utc_text(std::int64_t microseconds) {
-    const std::int64_t day_length = 86400LL * 1000000;
-    const std::int64_t days = floor_divide(microseconds, day_length);
-    const std::int64_t of_day = microseconds - days * day_length;
-    const Civil date = civil_from_days(days);
-    const std::int64_t seconds = of_day / 1000000;
-    if (date.year < 0 || date.year > 9999) {
-        return "0000-00-00T00:00:00.000000Z"; // a time no clock of a desk tells
-    }
-    char text[] = "YYYY-MM-DDThh:mm:ss.uuuuuuZ";
-    put_digits(text, date.year, 4);
-    put_digits(text + 5, date.month, 2);
-    put_digits(text + 8, date.day, 2);
-    put_digits(text + 11, seconds / 3600, 2);
-    put_digits(text + 14, seconds / 60 % 60, 2);
-    put_digits(text + 17, seconds % 60, 2);
-    put_digits(text + 20, of_day % 1000000, 6);
-    return text;
+    char text[kUtcTextSize];
+    put_utc_text(text, microseconds);
+    return std::string(text, kUtcTextSize);
 }
 
 std::string call_text(const CallRecord &record) {
