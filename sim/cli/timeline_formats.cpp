@@ -506,6 +506,7 @@ public:
     SummaryFormat(std::ostream &out, bool json) : out_(out), json_(json) {}
     void written(int slot, int channel) override { ++channels_[{slot, channel}].writes; }
     void write(const Row &row) override {
+        latest_ = std::max(latest_, row.microseconds);
         Summary &summary = channels_[{row.slot, row.channel}];
         if (summary.since && summary.last.presence == Presence::absent) {
             summary.without_module += row.microseconds - *summary.since;
@@ -528,6 +529,12 @@ public:
         }
     }
     void end() override {
+        // No module until the end, for a channel whose last row said none.
+        for (auto &[where, summary] : channels_) {
+            if (summary.since && summary.last.presence == Presence::absent) {
+                summary.without_module += latest_ - *summary.since;
+            }
+        }
         if (json_) {
             out_ << "[";
         } else {
@@ -622,6 +629,7 @@ private:
     std::ostream &out_;
     bool json_;
     std::map<std::pair<int, int>, Summary> channels_;
+    std::int64_t latest_ = 0; // the last row's time
 };
 
 } // namespace

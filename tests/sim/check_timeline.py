@@ -436,6 +436,22 @@ check_picture("the picture of out and back", out_and_back, [
     ("12 mA after the unit changed", 0.15, (12, "mA"), GREEN),
 ])
 
+# The summary: a channel's first and last output, its least and most in each
+# unit, the writes it took, its events, and how long no module held it.
+summary = json.loads(run([sim, "timeline", "--format", "summary", "--json", out_and_back])[1])
+nothing = dict(first=None, last=None, min_V=None, max_V=None, min_mA=None, max_mA=None, writes=0,
+               refused=0, callback=0)
+expected_summary = [
+    dict(nothing, slot=1, channel=None, module_at_end=None, callback=1,
+         seconds_without_module=0),
+    dict(slot=1, channel=2, first={"value": 12, "unit": "mA"}, last={"value": 20, "unit": "mA"},
+         module_at_end=True, min_V=0, max_V=2.5, min_mA=12, max_mA=20, writes=3, refused=1,
+         callback=0, seconds_without_module=0.2),
+    dict(nothing, slot=6, channel=0, module_at_end=False, refused=1, seconds_without_module=0.55),
+]
+if summary != expected_summary:
+    failures.append(f"summary:\n  got    {summary}\n  wanted {expected_summary}")
+
 # Narrowed: a slot, a channel, a window in seconds or in UTC; the channels as
 # they stood when it opened, and at the last line in it.
 check("a slot", [out_and_back], out_and_back_rows[1:2], options=("--slot", "6"))
