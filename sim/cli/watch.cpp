@@ -96,7 +96,8 @@ private:
             }
             for (ssize_t at = 0; at < length;) {
                 const auto *notice = reinterpret_cast<const inotify_event *>(buffer + at);
-                changed = changed || names_a_file(*notice);
+                // Every notice is read: a folder's end must be seen, whatever came before.
+                changed = names_a_file(*notice) || changed;
                 at += static_cast<ssize_t>(sizeof(inotify_event) + notice->len);
             }
         }
@@ -138,7 +139,7 @@ int log_changes(const std::filesystem::path &state, const std::filesystem::path 
     ChangeNotices notices(watched_files(state, trace));
     std::optional<Watched> before;
     while (stop_asked == 0) {
-        Watched now = look(state, trace);
+        Watched now = look(state, nullptr);
         const std::string time = utc_text(utc_microseconds_now());
         for (const std::string &line : change_lines(before ? &*before : nullptr, now)) {
             out << time << ' ' << line << '\n';
@@ -157,22 +158,26 @@ int log_changes(const std::filesystem::path &state, const std::filesystem::path 
 // being shown.
 void draw(const View &view) {
     erase();
-    const std::size_t rows = view.lines.size();
-    if (rows > static_cast<std::size_t>(LINES) || view.width > static_cast<std::size_t>(COLS)) {
-        const std::string told[] = {"The terminal is too small (" + std::to_string(COLS) + "x" +
-                                        std::to_string(LINES) + "):",
-                                    "the view needs " + std::to_string(view.width) + "x" +
-                                        std::to_string(rows) + ".",
-                                    "Make it larger, or press q."};
-        for (int row = 0; row < 3; ++row) {
-            mvaddnstr(row, 0, told[row].c_str(), COLS);
-        }
-    } else {
-        for (std::size_t row = 0; row < rows; ++row) {
-            mvaddnstr(static_cast<int>(row), 0, view.lines[row].c_str(), COLS);
-        }
+    const std::vector<std::string> lines =
+        COLS < kLeastColumns || LINES < kLeastRows ? too_small(COLS, LINES) : view.lines;
+    for (std::size_t row = 0; row < lines.size() && row < static_cast<std::size_t>(LINES); ++row) {
+        mvaddnstr(static_cast<int>(row), 0, lines[row].c_str(), COLS);
     }
     refresh();
+}
+
+// The slot the cursor goes to at key: a digit's, or the next or the one before.
+int moved(int cursor, int key) {
+    if (key >= '0' && key < '0' + kSlotCount) {
+        return key - '0';
+    }
+    if (key == KEY_RIGHT || key == KEY_DOWN) {
+        return (cursor + 1) % kSlotCount;
+    }
+    if (key == KEY_LEFT || key == KEY_UP) {
+        return (cursor + kSlotCount - 1) % kSlotCount;
+    }
+    return cursor;
 }
 
 int show_view(const std::filesystem::path &state, const std::filesystem::path &trace,
@@ -187,18 +192,31 @@ int show_view(const std::filesystem::path &state, const std::filesystem::path &t
     keypad(stdscr, TRUE);
     nodelay(stdscr, TRUE);
     curs_set(0);
+    // Keys come from a terminal: input at its end would wake the wait at once.
+    const bool keys = isatty(STDIN_FILENO) != 0;
     ChangeNotices notices(watched_files(state, trace));
-    View shown = view_of(look(state, trace), state, trace);
+    std::optional<TraceTail> tail;
+    if (!trace.empty()) {
+        tail.emplace(trace);
+    }
+    int cursor = 0;
+    Watched watched = look(state, tail ? &*tail : nullptr);
+    View shown = view_of(watched, state, tail.has_value(), cursor, LINES);
     draw(shown);
     while (stop_asked == 0) {
-        const bool changed = notices.wait(true);
+        const bool changed = notices.wait(keys);
+        const int was = cursor;
         bool redraw = false;
-        for (int key = getch(); key != ERR; key = getch()) {
+        for (int key = keys ? getch() : ERR; key != ERR; key = getch()) {
             stop_asked = stop_asked != 0 || key == 'q' || key == 'Q';
             redraw = redraw || key == KEY_RESIZE;
+            cursor = moved(cursor, key);
         }
         if (changed) {
-            View now = view_of(look(state, trace), state, trace);
+            watched = look(state, tail ? &*tail : nullptr);
+        }
+        if (changed || redraw || cursor != was) {
+            View now = view_of(watched, state, tail.has_value(), cursor, LINES);
             redraw = redraw || now != shown;
             shown = std::move(now);
         }

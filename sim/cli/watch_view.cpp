@@ -4,6 +4,7 @@
 #include "state_error.hpp"
 #include "state_file.hpp"
 #include "trace_file.hpp"
+#include "trace_lines.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,7 @@ namespace zmod4710_sim {
 namespace {
 
 constexpr int kBarWidth = 20;
+constexpr std::size_t kMostChannelsShown = 8;
 
 // " 12.000 mA"
 std::string value_in(int range, float value) {
@@ -53,39 +55,12 @@ std::string channel_row(std::size_t index, const Channel &channel) {
                      range_name(channel.power_on_range).c_str());
 }
 
-std::string empty_slots(const Backplane &backplane) {
-    std::string slots;
-    for (int slot = 0; slot < kSlotCount; ++slot) {
-        if (!backplane.slots[static_cast<std::size_t>(slot)]) {
-            slots += (slots.empty() ? "" : ", ") + std::to_string(slot);
-        }
-    }
-    return slots.empty() ? "" : "Empty slots: " + slots;
-}
-
 std::string refusals_text(const std::vector<Refusal> &refusals) {
     std::string text;
     for (const Refusal &refusal : refusals) {
         text += (text.empty() ? "" : "; ") + describe_refusal(refusal);
     }
     return text.empty() ? "none" : text;
-}
-
-// The trace's last lines, read through once: memory stays that of the lines kept.
-std::vector<std::string> last_lines(const std::filesystem::path &trace) {
-    std::deque<std::string> kept;
-    try {
-        TraceReader reader(trace);
-        for (std::string line; reader.next(line);) {
-            kept.push_back(line);
-            if (kept.size() > kLastCalls) {
-                kept.pop_front();
-            }
-        }
-    } catch (const StateError &error) {
-        return {std::string("(the trace cannot be read: ") + error.what() + ")"};
-    }
-    return {kept.begin(), kept.end()};
 }
 
 bool same_outputs(const Channel &a, const Channel &b) {
@@ -122,62 +97,209 @@ void slot_changes(int slot, const std::optional<Module> *before, const std::opti
     }
 }
 
+// "  Module      CH0 ...      CH7": the grid's columns, 9 letters a channel.
+std::string grid_header() {
+    std::string header = "  Module";
+    for (std::size_t channel = 0; channel < kMostChannelsShown; ++channel) {
+        header += formatted("      CH%zu", channel);
+    }
+    return header;
+}
+
+// The refusals that may refuse a call on slot: its own, and any slot's.
+std::vector<Refusal> refusals_of(const std::vector<Refusal> &refusals, int slot) {
+    std::vector<Refusal> found;
+    for (const Refusal &refusal : refusals) {
+        if (!refusal.slot || *refusal.slot == slot) {
+            found.push_back(refusal);
+        }
+    }
+    return found;
+}
+
+// ">0 4710   12.00mA    0.00V  ...": the cursor, the slot, its kind, and each
+// channel's output; "-" for a channel no module has.
+std::string grid_row(const Backplane &backplane, int slot, bool cursor) {
+    const std::optional<Module> &module = backplane.slots[static_cast<std::size_t>(slot)];
+    const char *kind = !module                              ? "----"
+                       : module->kind == ModuleKind::zm4710 ? "4710"
+                       : module->kind == ModuleKind::zm4704 ? "4704"
+                                                            : "othr";
+    const bool refused = !refusals_of(backplane.refusals, slot).empty();
+    std::string row = formatted("%c%d %s%c", cursor ? '>' : ' ', slot, kind, refused ? '!' : ' ');
+    const std::size_t channels =
+        module && is_analog_output_module(module->kind) ? module->channels.size() : 0;
+    for (std::size_t channel = 0; channel < kMostChannelsShown; ++channel) {
+        if (channel < channels) {
+            const Channel &held = module->channels[channel];
+            row += formatted(" %6.2f%-2s", static_cast<double>(held.output),
+                             range_unit(held.range).c_str());
+        } else {
+            row += "        -";
+        }
+    }
+    return row;
+}
+
+// text in lines of at most width letters, broken between words; nothing when
+// a word is wider.
+std::optional<std::vector<std::string>> wrapped(const std::string &text, std::size_t width) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find(' ', at), text.size());
+        const std::string word = text.substr(at, end - at);
+        if (!line.empty() && line.size() + 1 + word.size() > width) {
+            lines.push_back(line);
+            line.clear();
+        }
+        if (word.size() > width) {
+            return std::nullopt;
+        }
+        line += (line.empty() ? "" : " ") + word;
+        at = end + 1;
+    }
+    if (!line.empty()) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 } // namespace
 
-Watched look(const std::filesystem::path &state, const std::filesystem::path &trace) {
+TraceTail::TraceTail(std::filesystem::path trace) : trace_(std::move(trace)) {}
+
+void TraceTail::open_near_end() {
+    reader_ = std::make_unique<TraceReader>(trace_);
+    reader_->follow();
+    for (std::deque<std::string> &lines : lines_) {
+        lines.clear();
+    }
+    const std::uint64_t size = reader_->size_now();
+    if (size > kEnd) {
+        reader_->skip_to(size - kEnd);
+        std::string partial;
+        reader_->next(partial); // begun before the place read from
+    }
+}
+
+void TraceTail::look() {
+    try {
+        // The name opened anew: another file under it is read anew.
+        std::unique_ptr<TraceReader> named = std::make_unique<TraceReader>(trace_);
+        const bool replaced = reader_ == nullptr || named->identity() != reader_->identity();
+        if (replaced || reader_->size_now() < reader_->consumed()) {
+            open_near_end();
+        }
+        problem_.clear();
+        for (std::string line; reader_->next(line);) {
+            keep(line);
+        }
+    } catch (const StateError &error) {
+        reader_.reset();
+        problem_ = std::string("(the trace cannot be read: ") + error.what() + ")";
+    }
+}
+
+// A call goes to its slot's lines, a change and a call on no slot to every
+// slot's; what each slot holds after a change is the view's already.
+void TraceTail::keep(const std::string &line) {
+    const std::optional<TraceLine> read = read_trace_line(line);
+    if (!read || (read->kind != TraceLine::Kind::call && read->kind != TraceLine::Kind::change)) {
+        return;
+    }
+    const int slot = read->kind == TraceLine::Kind::call ? read->record.slot : -1;
+    for (int each = 0; each < kSlotCount; ++each) {
+        if (slot < 0 || slot >= kSlotCount || slot == each) {
+            std::deque<std::string> &kept = lines_[static_cast<std::size_t>(each)];
+            kept.push_back(line);
+            if (kept.size() > kLastCalls) {
+                kept.pop_front();
+            }
+        }
+    }
+}
+
+std::vector<std::string> TraceTail::lines_of(int slot) const {
+    if (!problem_.empty()) {
+        return {problem_};
+    }
+    const std::deque<std::string> &kept = lines_[static_cast<std::size_t>(slot)];
+    return {kept.begin(), kept.end()};
+}
+
+Watched look(const std::filesystem::path &state, TraceTail *tail) {
     Watched watched;
     try {
         watched.backplane = StateFile(state).load();
     } catch (const StateError &error) {
         watched.problem = error.what();
     }
-    if (!trace.empty()) {
-        watched.last_calls = last_lines(trace);
+    if (tail != nullptr) {
+        tail->look();
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            watched.last_calls[static_cast<std::size_t>(slot)] = tail->lines_of(slot);
+        }
     }
     return watched;
 }
 
-View view_of(const Watched &watched, const std::filesystem::path &state,
-             const std::filesystem::path &trace) {
+View view_of(const Watched &watched, const std::filesystem::path &state, bool traced, int cursor,
+             int rows) {
     View view;
-    // The modules' lines must be shown whole; the others may be cut.
-    const auto add = [&view](std::string line, bool whole) {
-        if (whole) {
-            view.width = std::max(view.width, line.size());
-        }
-        view.lines.push_back(std::move(line));
-    };
-    add("zmod4710-sim watch (q: quit): " + state.string(), false);
-    add("", false);
+    const auto add = [&view](std::string line) { view.lines.push_back(std::move(line)); };
+    add("zmod4710-sim watch  0-7, arrows: slot  q: quit  " + state.string());
     if (!watched.backplane) {
-        add("The state cannot be read:", true);
-        add("  " + watched.problem, false);
-        add("Waiting for one that can.", true);
-    } else {
-        const Backplane &backplane = *watched.backplane;
-        for (int slot = 0; slot < kSlotCount; ++slot) {
-            const std::optional<Module> &module = backplane.slots[static_cast<std::size_t>(slot)];
-            if (!module) {
-                continue;
-            }
-            add("Slot " + std::to_string(slot) + ": " + describe_module_line(*module), true);
-            for (std::size_t channel = 0; channel < module->channels.size(); ++channel) {
-                add(channel_row(channel, module->channels[channel]), true);
-            }
-        }
-        if (const std::string empty = empty_slots(backplane); !empty.empty()) {
-            add(empty, true);
-        }
-        add("Refusals pending: " + refusals_text(backplane.refusals), false);
+        add("");
+        add("The state cannot be read:");
+        add("  " + watched.problem);
+        add("Waiting for one that can.");
+        return view;
     }
-    if (!trace.empty()) {
-        add("", false);
-        add("Last calls (" + trace.filename().string() + "):", false);
-        for (const std::string &call : watched.last_calls) {
-            add("  " + call, false);
+    const Backplane &backplane = *watched.backplane;
+    add(grid_header());
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        add(grid_row(backplane, slot, slot == cursor));
+    }
+    const std::optional<Module> &module = backplane.slots[static_cast<std::size_t>(cursor)];
+    const std::string named = "Slot " + std::to_string(cursor) + ": ";
+    add(named + (module ? describe_module_line(*module) : "empty"));
+    if (module && is_analog_output_module(module->kind)) {
+        for (std::size_t channel = 0; channel < module->channels.size(); ++channel) {
+            add(channel_row(channel, module->channels[channel]));
+        }
+    }
+    add("Refusals pending: " + refusals_text(refusals_of(backplane.refusals, cursor)));
+    if (traced) {
+        const std::vector<std::string> &calls =
+            watched.last_calls[static_cast<std::size_t>(cursor)];
+        const auto room =
+            static_cast<std::size_t>(std::max(0, rows - 1 - static_cast<int>(view.lines.size())));
+        add("Last calls of slot " + std::to_string(cursor) + ":");
+        for (std::size_t at = calls.size() - std::min(room, calls.size()); at < calls.size();
+             ++at) {
+            add("  " + calls[at]);
         }
     }
     return view;
+}
+
+std::vector<std::string> too_small(int columns, int rows) {
+    const std::string size = std::to_string(columns) + "x" + std::to_string(rows);
+    const std::string least = std::to_string(kLeastColumns) + "x" + std::to_string(kLeastRows);
+    // The longest that fits, in words that wrap at the terminal's width.
+    for (const std::string &message : std::vector<std::string>{
+             "The terminal is too small (" + size + "): the view needs " + least +
+                 ". Make it larger, or press q.",
+             "Too small: needs " + least + ". q: quit", "Too small: " + least, "Small"}) {
+        std::optional<std::vector<std::string>> lines =
+            wrapped(message, static_cast<std::size_t>(columns));
+        if (lines && lines->size() <= static_cast<std::size_t>(rows)) {
+            return *lines;
+        }
+    }
+    return {};
 }
 
 std::vector<std::string> change_lines(const Watched *before, const Watched &now) {

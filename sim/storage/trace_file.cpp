@@ -232,6 +232,14 @@ TraceReader TraceReader::standard_input() {
     return TraceReader(platform::standard_input(), "standard input");
 }
 
+std::optional<std::pair<std::uint64_t, std::uint64_t>> TraceReader::identity() const {
+    const platform::FileStatus status = platform::status_of(file_, 0, shown_);
+    if (!status.stamp) {
+        return std::nullopt;
+    }
+    return std::make_pair(status.stamp->device, status.stamp->file);
+}
+
 std::uint64_t TraceReader::size_now() const {
     const platform::FileStatus status = platform::status_of(file_, 0, shown_);
     return status.regular() ? status.size : 0;

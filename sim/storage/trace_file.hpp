@@ -85,6 +85,9 @@ public:
     // Reads on as the trace grows: at its end, a line not yet ended is left
     // until its end is written, and the next call reads what came since.
     void follow() { growing_ = true; }
+    // What identifies the file read, where files have stamps: another file
+    // under its name has another.
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> identity() const;
     // The trace's size now (0 for what is no regular file).
     std::uint64_t size_now() const;
     // Reads on from offset, all read before forgotten: a trace cut back.

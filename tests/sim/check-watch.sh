@@ -12,7 +12,8 @@ power_on=$2
 work=$(mktemp -d)
 server="zmod4710-watch-$$"
 trap 'tmux -L "$server" kill-server 2>/dev/null || true; rm -rf "$work"' EXIT
-export ZMOD4710_SIM_STATE="$work/backplane.json" ZMOD4710_SIM_TRACE="$work/trace.txt"
+mkdir "$work/traces"
+export ZMOD4710_SIM_STATE="$work/backplane.json" ZMOD4710_SIM_TRACE="$work/traces/trace.txt"
 
 fail() {
     echo "check-watch: $*" >&2
@@ -53,9 +54,15 @@ tmux -L "$server" -f /dev/null new-session -d -s watch -x 100 -y 30 "$watched"
 await "Slot 0: ZM-4710, firmware 3, power-on mode 1 (power-on value)" 3000 >/dev/null
 screen | grep -qF "Refusals pending: none" || fail "no refusals line"
 
-# Another program's change, redrawn at once: the tool's write, its bar, its call.
+# Another program's change, redrawn at once: a refusal for slot 3, marked in
+# the grid and told in its detail, where the cursor goes with its digit.
 "$sim" refuse GetFirmwareVersion --slot 3 >/dev/null
+await " 3 ----!" 1000 >/dev/null
+tmux -L "$server" send-keys -t watch 3
 await "Refusals pending: zmod4710_GetFirmwareVersion, slot 3: result -4, the next call" 1000 >/dev/null
+tmux -L "$server" send-keys -t watch 0
+await "Refusals pending: none" 1000 >/dev/null
+# The tool's write, its bar, its call.
 printf '4\n12\n1\n1\n4\n' | "$power_on" >/dev/null &
 took=$(await "  CH 1  12.000 mA [##########          ] 4 ~ 20mA  power-on   4.000 mA 4 ~ 20mA" 1000)
 wait
@@ -76,6 +83,8 @@ printf '{' >"$ZMOD4710_SIM_STATE"
 await "  $ZMOD4710_SIM_STATE is not a backplane state" 1000 >/dev/null
 "$sim" reset >/dev/null 2>&1 || rm -f "$ZMOD4710_SIM_STATE"
 "$sim" insert 5 --module ZM-4704 >/dev/null
+await " 5 4704    0.00V    0.00V    0.00V    0.00V         -        -        -        -" 1000 >/dev/null
+tmux -L "$server" send-keys -t watch Up Up Up
 await "Slot 5: ZM-4704, firmware 3" 1000 >/dev/null
 
 # Too small, told; larger again, redrawn.
@@ -92,10 +101,50 @@ tmux -L "$server" kill-session -t watch
 
 # So does Ctrl-C.
 tmux -L "$server" -f /dev/null new-session -d -s watch -x 100 -y 30 "$watched"
-await "Slot 5: ZM-4704" 3000 >/dev/null
+await ">0 4710" 3000 >/dev/null
 tmux -L "$server" send-keys -t watch C-c
 await "exit 0" 1000 >/dev/null
 await "the terminal as it was: icrnl opost isig icanon echo" 1000 >/dev/null
+
+tmux -L "$server" kill-session -t watch
+
+# Eight modules in 80x24: the grid whole, the cursor's detail, its calls; the
+# trace's folder removed and made again, followed still.
+for slot in 1 2 3 4 6 7; do "$sim" insert "$slot" >/dev/null; done
+"$sim" insert 5 --replace >/dev/null
+tmux -L "$server" -f /dev/null new-session -d -s watch -x 80 -y 24 "$watched"
+await " 7 4710" 3000 >/dev/null
+tmux -L "$server" send-keys -t watch Left
+await "Slot 7: ZM-4710, firmware 3, power-on mode 1 (power-on value)" 1000 >/dev/null
+screen | sed -n '2,10p' >"$work/grid"
+{
+    echo "  Module      CH0      CH1      CH2      CH3      CH4      CH5      CH6      CH7"
+    for slot in 0 1 2 3 4 5 6; do
+        echo " $slot 4710    0.00V    0.00V    0.00V    0.00V    0.00V    0.00V    0.00V    0.00V"
+    done
+    echo ">7 4710    0.00V    0.00V    0.00V    0.00V    0.00V    0.00V    0.00V    0.00V"
+} >"$work/expected"
+cmp -s "$work/grid" "$work/expected" || fail "the grid: $(diff "$work/expected" "$work/grid")"
+[ "$(screen | wc -l)" -le 24 ] || fail "more than 24 rows"
+rm -r "$work/traces" && mkdir "$work/traces"
+"$sim" calibrate 7 2 0 --gain 7 --offset 7 >/dev/null
+await "! calibrate 7 2 0 gain 7 offset 7" 1000 >/dev/null
+tmux -L "$server" resize-window -t watch -x 20 -y 5
+await "The terminal is too" 1000 >/dev/null
+screen | awk 'length > 20 { bad = 1 } END { exit bad }' || fail "the message is wider than 20"
+tmux -L "$server" kill-session -t watch
+
+# A view whose standard input is at its end waits without a core.
+tmux -L "$server" -f /dev/null new-session -d -s watch -x 80 -y 24 \
+    "TERM=screen $sim watch </dev/null; sleep 60"
+await ">0 4710" 3000 >/dev/null
+pid=$(tmux -L "$server" list-panes -t watch -F '#{pane_pid}')
+watcher=$(pgrep -P "$pid" -f "watch" || echo "$pid")
+before=$(ticks "$watcher")
+sleep 2
+used=$(($(ticks "$watcher") - before))
+[ "$used" -le $((2 * ticks_a_second / 100)) ] || fail "$used ticks in 2 s with input at its end"
+tmux -L "$server" kill-session -t watch
 
 # With no terminal, a line a change, each begun with the time.
 logged() {
