@@ -449,7 +449,7 @@ std::string timeline_mistake(const TimelineOptions &timeline,
                              const std::vector<std::string> &traces) {
     const bool twice =
         timeline.format == TimelineFormat::vcd || timeline.format == TimelineFormat::svg;
-    const long inputs = std::count(traces.begin(), traces.end(), kStandardInput);
+    const auto inputs = std::count(traces.begin(), traces.end(), kStandardInput);
     if (traces.empty()) {
         return "no trace named, and ZMOD4710_SIM_TRACE is not set";
     }

@@ -249,6 +249,20 @@ TEST_F(ProgramsTogether, TheTraceTellsEachCallWhatItGaveBack) {
     }
 }
 
+// watch with its output no terminal, on every system: a line for each change
+// another program makes, as soon as it is made.
+TEST_F(ProgramsTogether, WatchWritesALineForEachChangeAnotherProgramMakes) {
+    ChildProcess watch({kSim, "watch"});
+    ASSERT_TRUE(watch.wait_for_output("refusals pending: none\n"));
+    sim({"insert", "3", "--module", "ZM-4704"});
+    EXPECT_TRUE(
+        watch.wait_for_output(" slot 3: ZM-4704, firmware 3, power-on mode 1 (power-on value)\n"));
+    sim({"refuse", "WriteAO", "--slot", "3"});
+    EXPECT_TRUE(watch.wait_for_output(
+        " refusals pending: zmod4710_WriteAO, slot 3, any channel: result -4, the next call\n"));
+    watch.kill();
+}
+
 // Two programs writing one channel with the trace on, on one state file: the
 // trace's lines come in the order the state's lock let the writes through, so
 // its last line for the channel, the timeline's last value and the module's

@@ -66,11 +66,23 @@ if [ "$step" = run ]; then
         *) fail "the module does not hold $channel: $shown" ;;
         esac
     done
-    # watch is not offered on Windows, and says so plainly.
-    status=0
-    "$run" "$kit/bin/zmod4710-sim.exe" watch > "$work/watch.txt" 2>&1 || status=$?
-    [ $status -eq 1 ] && grep -q "^zmod4710-sim: watch is not offered on this system" "$work/watch.txt" ||
-        fail "watch on Windows: status $status, $(cat "$work/watch.txt")"
+    # watch with its output a file: a line for each change another program makes.
+    ZMOD4710_SIM_STATE="Z:$work/state/backplane.json" "$run" "$kit/bin/zmod4710-sim.exe" watch \
+        > "$work/watch.txt" 2>&1 &
+    watcher=$!
+    logged() {
+        tries=0
+        until grep -qF -- "$1" "$work/watch.txt"; do
+            tries=$((tries + 1))
+            [ $tries -le 300 ] || { kill $watcher; fail "watch on Windows: $(cat "$work/watch.txt")"; }
+            sleep 0.1
+        done
+    }
+    logged "refusals pending: none"
+    run_windows "$kit/bin/zmod4710-sim.exe" insert 6 --module ZM-4704
+    logged "slot 6: ZM-4704, firmware 3"
+    kill $watcher
+    wait $watcher || true
     # The example's tests, with ctest, each program under wine: the C test on
     # the control interface, drive_channel and ao_power_on as processes.
     ctest --test-dir "$work/example" --output-on-failure > "$work/example-tests.log" 2>&1 ||
