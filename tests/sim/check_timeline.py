@@ -13,6 +13,7 @@ import csv
 import io
 import json
 import os
+import pty
 import queue
 import re
 import signal
@@ -558,6 +559,16 @@ for command, message in (
     code, out, err = run([sim, "timeline", *command])
     if (code, out, err) != (2, "", f"zmod4710-sim: {message}\n"):
         failures.append(f"{command}: exit {code}, {out!r}, {err!r}")
+
+# Standard input that is a terminal is no trace.
+leader, terminal = pty.openpty()
+done = subprocess.run([sim, "timeline", "-"], stdin=terminal, capture_output=True, text=True,
+                      env=environment, timeout=10)
+if (done.returncode, done.stdout, done.stderr) != (
+        2, "", f"zmod4710-sim: standard input is a terminal, not a trace; {USAGE}\n"):
+    failures.append(f"- on a terminal: exit {done.returncode}, {done.stdout!r}, {done.stderr!r}")
+os.close(leader)
+os.close(terminal)
 
 for failure in failures:
     print(failure)
