@@ -10,6 +10,7 @@
 #include <array>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -75,77 +76,71 @@ std::string_view presence_text(Presence presence, std::string_view yes, std::str
     return unknown;
 }
 
-// Text made in one buffer and written out in large pieces: a row costs no
-// memory of its own, and the stream a call a piece.
+// Text made in one buffer and written out in pieces of 64 KiB as it fills: a
+// row costs no memory of its own, and the stream a call a piece.
 class Text {
 public:
-    explicit Text(std::ostream &out) : out_(out) { buffer_.reserve(kPiece + 1024); }
+    explicit Text(std::ostream &out) : out_(out), buffer_(std::make_unique<char[]>(kPiece)) {}
 
     Text &operator<<(std::string_view text) {
-        buffer_.append(text);
+        put(text.data(), text.size());
         return *this;
     }
     Text &operator<<(char letter) {
-        buffer_ += letter;
+        put(&letter, 1);
         return *this;
     }
     // A number, or none when it is not known.
     void number(const std::optional<float> &value, std::string_view none) {
         if (!value) {
-            buffer_.append(none);
+            *this << none;
             return;
         }
         char digits[32];
-        buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, *value).ptr);
+        put(digits, std::to_chars(digits, digits + sizeof digits, *value).ptr);
     }
     void integer(const std::optional<long long> &value, std::string_view none) {
         if (!value) {
-            buffer_.append(none);
+            *this << none;
             return;
         }
         char digits[24];
-        buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, *value).ptr);
+        put(digits, std::to_chars(digits, digits + sizeof digits, *value).ptr);
     }
     void seconds(std::int64_t microseconds) {
         const std::uint64_t size = microseconds < 0 ? 0 - static_cast<std::uint64_t>(microseconds)
                                                     : static_cast<std::uint64_t>(microseconds);
         if (microseconds < 0) {
-            buffer_ += '-';
+            *this << '-';
         }
         char digits[24];
-        buffer_.append(digits, std::to_chars(digits, digits + sizeof digits, size / 1000000).ptr);
+        put(digits, std::to_chars(digits, digits + sizeof digits, size / 1000000).ptr);
         char fraction[] = ".000000";
         for (std::uint64_t rest = size % 1000000, at = 6; rest > 0; rest /= 10, --at) {
             fraction[at] = static_cast<char>('0' + rest % 10);
         }
-        buffer_.append(fraction, 7);
+        put(fraction, 7);
     }
     // As a JSON string: control characters escaped.
     void json_string(std::string_view text) {
-        buffer_ += '"';
+        *this << '"';
         for (std::size_t start = 0; start < text.size();) {
             std::size_t plain = start;
             while (plain < text.size() && !needs_escape(text[plain])) {
                 ++plain;
             }
-            buffer_.append(text.substr(start, plain - start));
+            *this << text.substr(start, plain - start);
             if (plain < text.size()) {
                 escape(text[plain]);
                 ++plain;
             }
             start = plain;
         }
-        buffer_ += '"';
-    }
-    // A row is done: written out once the piece is full.
-    void row_done() {
-        if (buffer_.size() >= kPiece) {
-            flush();
-        }
+        *this << '"';
     }
     void flush() {
-        out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
-        buffer_.clear();
+        out_.write(buffer_.get(), static_cast<std::streamsize>(used_));
+        used_ = 0;
     }
 
 private:
@@ -155,17 +150,30 @@ private:
     }
     void escape(char letter) {
         if (letter == '"' || letter == '\\') {
-            buffer_ += '\\';
-            buffer_ += letter;
+            *this << '\\' << letter;
             return;
         }
         char escaped[8];
         std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(letter));
-        buffer_.append(escaped, 6);
+        put(escaped, 6);
     }
+    void put(const char *text, std::size_t size) {
+        if (size > kPiece - used_) {
+            flush();
+            if (size > kPiece) {
+                out_.write(text, static_cast<std::streamsize>(size));
+                return;
+            }
+        }
+        std::memcpy(buffer_.get() + used_, text, size);
+        used_ += size;
+    }
+    void put(const char *text, const char *end) { put(text, static_cast<std::size_t>(end - text)); }
+
     static constexpr std::size_t kPiece = 1 << 16;
     std::ostream &out_;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_;
+    std::size_t used_ = 0;
 };
 
 std::optional<long long> wide(const std::optional<int> &value) {
@@ -176,101 +184,126 @@ std::optional<long long> numbered(int value) {
     return value >= 0 ? std::optional<long long>(value) : std::nullopt;
 }
 
-class CsvFormat : public Format {
+// A row's fields, in the order both CSV and JSON Lines write them: fields is
+// told each, by its name, as a word (text that needs no escape nor quote in
+// CSV: a time, an event), text, a number, an integer, seconds or presence.
+template <class Fields> void each_field(const Row &row, Fields &fields) {
+    const ChannelSeen &seen = row.seen;
+    fields.word("time", row.time);
+    fields.seconds("seconds", row.microseconds);
+    fields.integer("slot", numbered(row.slot));
+    fields.integer("channel", numbered(row.channel));
+    fields.word("event", event_name(row.event));
+    fields.presence("module", seen.presence);
+    fields.number("output_V", in_unit(seen.output, seen.range, false));
+    fields.number("output_mA", in_unit(seen.output, seen.range, true));
+    fields.integer("range", wide(seen.range));
+    fields.number("power_on_V", in_unit(seen.power_on_value, seen.power_on_range, false));
+    fields.number("power_on_mA", in_unit(seen.power_on_value, seen.power_on_range, true));
+    fields.integer("power_on_range", wide(seen.power_on_range));
+    fields.integer("power_on_mode", wide(row.channel_mode()));
+    fields.integer("process", static_cast<long long>(row.process));
+    fields.text("cause", row.cause);
+}
+
+// CSV, a header row of the fields' names, then a row a line; or JSON Lines,
+// an object a line. What is not known is empty, or null.
+class RowsAsText : public Format {
 public:
-    explicit CsvFormat(std::ostream &out) : text_(out) {}
+    RowsAsText(std::ostream &out, bool json) : text_(out), json_(json) {}
     void begin() override {
-        text_ << "time,seconds,slot,channel,event,module,output_V,output_mA,range,power_on_V,"
-                 "power_on_mA,power_on_range,power_on_mode,process,cause\n";
+        if (!json_) {
+            header_ = first_ = true;
+            each_field(Row{0, 0, "", 0, 0, 0, Event::change, kNothing, std::nullopt, ""}, *this);
+            header_ = false;
+            text_ << '\n';
+        }
     }
     void write(const Row &row) override {
-        const ChannelSeen &seen = row.seen;
-        text_ << row.time << ',';
-        text_.seconds(row.microseconds);
-        text_ << ',';
-        text_.integer(numbered(row.slot), "");
-        text_ << ',';
-        text_.integer(numbered(row.channel), "");
-        text_ << ',' << event_name(row.event) << ','
-              << presence_text(seen.presence, "yes", "no", "") << ',';
-        text_.number(in_unit(seen.output, seen.range, false), "");
-        text_ << ',';
-        text_.number(in_unit(seen.output, seen.range, true), "");
-        text_ << ',';
-        text_.integer(wide(seen.range), "");
-        text_ << ',';
-        text_.number(in_unit(seen.power_on_value, seen.power_on_range, false), "");
-        text_ << ',';
-        text_.number(in_unit(seen.power_on_value, seen.power_on_range, true), "");
-        text_ << ',';
-        text_.integer(wide(seen.power_on_range), "");
-        text_ << ',';
-        text_.integer(wide(row.channel_mode()), "");
-        text_ << ',';
-        text_.integer(row.process, "");
-        text_ << ',';
-        field(row.cause);
-        text_ << '\n';
-        text_.row_done();
+        first_ = true;
+        if (json_) {
+            text_ << '{';
+        }
+        each_field(row, *this);
+        text_ << (json_ ? std::string_view("}\n") : std::string_view("\n"));
     }
     void flush() override { text_.flush(); }
     void end() override { text_.flush(); }
 
+    // Each field, as each_field tells it.
+    void word(std::string_view name, std::string_view value) {
+        if (named(name)) {
+            if (json_) {
+                text_ << '"' << value << '"';
+            } else {
+                text_ << value;
+            }
+        }
+    }
+    void text(std::string_view name, std::string_view value) {
+        if (named(name)) {
+            json_ ? text_.json_string(value) : csv_field(value);
+        }
+    }
+    void number(std::string_view name, const std::optional<float> &value) {
+        if (named(name)) {
+            text_.number(value, none());
+        }
+    }
+    void integer(std::string_view name, const std::optional<long long> &value) {
+        if (named(name)) {
+            text_.integer(value, none());
+        }
+    }
+    void seconds(std::string_view name, std::int64_t microseconds) {
+        if (named(name)) {
+            text_.seconds(microseconds);
+        }
+    }
+    void presence(std::string_view name, Presence presence) {
+        if (named(name)) {
+            text_ << presence_text(presence, json_ ? "true" : "yes", json_ ? "false" : "no",
+                                   none());
+        }
+    }
+
 private:
+    static inline const ChannelSeen kNothing{};
+
+    // The field's name, and whether its value is to follow (not in a header).
+    bool named(std::string_view name) {
+        if (!first_) {
+            text_ << ',';
+        }
+        first_ = false;
+        if (header_) {
+            text_ << name;
+        } else if (json_) {
+            text_ << '"' << name << "\":";
+        }
+        return !header_;
+    }
+    std::string_view none() const { return json_ ? "null" : ""; }
     // Quoted when it holds what would end or split it.
-    void field(std::string_view cause) {
-        if (cause.find_first_of(",\"\r\n") == std::string_view::npos) {
-            text_ << cause;
+    void csv_field(std::string_view value) {
+        const auto splits = [](char letter) {
+            return letter == ',' || letter == '"' || letter == '\r' || letter == '\n';
+        };
+        if (std::none_of(value.begin(), value.end(), splits)) {
+            text_ << value;
             return;
         }
         text_ << '"';
-        for (const char letter : cause) {
+        for (const char letter : value) {
             text_ << (letter == '"' ? std::string_view("\"\"") : std::string_view(&letter, 1));
         }
         text_ << '"';
     }
-    Text text_;
-};
 
-class JsonLinesFormat : public Format {
-public:
-    explicit JsonLinesFormat(std::ostream &out) : text_(out) {}
-    void write(const Row &row) override {
-        const ChannelSeen &seen = row.seen;
-        text_ << "{\"time\":\"" << row.time << "\",\"seconds\":";
-        text_.seconds(row.microseconds);
-        text_ << ",\"slot\":";
-        text_.integer(numbered(row.slot), "null");
-        text_ << ",\"channel\":";
-        text_.integer(numbered(row.channel), "null");
-        text_ << ",\"event\":\"" << event_name(row.event)
-              << "\",\"module\":" << presence_text(seen.presence, "true", "false", "null")
-              << ",\"output_V\":";
-        text_.number(in_unit(seen.output, seen.range, false), "null");
-        text_ << ",\"output_mA\":";
-        text_.number(in_unit(seen.output, seen.range, true), "null");
-        text_ << ",\"range\":";
-        text_.integer(wide(seen.range), "null");
-        text_ << ",\"power_on_V\":";
-        text_.number(in_unit(seen.power_on_value, seen.power_on_range, false), "null");
-        text_ << ",\"power_on_mA\":";
-        text_.number(in_unit(seen.power_on_value, seen.power_on_range, true), "null");
-        text_ << ",\"power_on_range\":";
-        text_.integer(wide(seen.power_on_range), "null");
-        text_ << ",\"power_on_mode\":";
-        text_.integer(wide(row.channel_mode()), "null");
-        text_ << ",\"process\":";
-        text_.integer(row.process, "null");
-        text_ << ",\"cause\":";
-        text_.json_string(row.cause);
-        text_ << "}\n";
-        text_.row_done();
-    }
-    void flush() override { text_.flush(); }
-    void end() override { text_.flush(); }
-
-private:
     Text text_;
+    bool json_;
+    bool header_ = false;
+    bool first_ = true;
 };
 
 // A value as the dump writes it, made without memory of its own: a
@@ -385,7 +418,6 @@ public:
         } else if (row.event == Event::callback) {
             change(ids.values[kCallback], Value("1"));
         }
-        text_.row_done();
     }
 
 private:
@@ -635,11 +667,11 @@ private:
 } // namespace
 
 std::unique_ptr<Format> csv_format(std::ostream &out) {
-    return std::make_unique<CsvFormat>(out);
+    return std::make_unique<RowsAsText>(out, false);
 }
 
 std::unique_ptr<Format> json_lines_format(std::ostream &out) {
-    return std::make_unique<JsonLinesFormat>(out);
+    return std::make_unique<RowsAsText>(out, true);
 }
 
 std::unique_ptr<Format> vcd_format(std::ostream &out) {

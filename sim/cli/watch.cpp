@@ -46,18 +46,39 @@ int moved(int cursor, int key) {
     return cursor;
 }
 
+// The keys typed since the last look: q ends the watch, and the others move
+// the cursor. Whether the terminal was resized.
+bool take_keys(int &cursor) {
+    bool resized = false;
+    for (int key = getch(); key != ERR; key = getch()) {
+        watch_stop_asked = watch_stop_asked != 0 || key == 'q' || key == 'Q';
+        resized = resized || key == KEY_RESIZE;
+        cursor = moved(cursor, key);
+    }
+    return resized;
+}
+
+// The terminal, keys read without waiting and nothing echoed; nothing when
+// TERM names no terminal that ncurses knows.
+SCREEN *open_terminal() {
+    SCREEN *screen = newterm(nullptr, stdout, stdin);
+    if (screen != nullptr) {
+        cbreak();
+        noecho();
+        keypad(stdscr, TRUE);
+        nodelay(stdscr, TRUE);
+        curs_set(0);
+    }
+    return screen;
+}
+
 int show_view(const std::filesystem::path &state, const std::filesystem::path &trace,
               std::ostream &err) {
-    SCREEN *screen = newterm(nullptr, stdout, stdin);
+    SCREEN *screen = open_terminal();
     if (screen == nullptr) {
         err << "zmod4710-sim: cannot use the terminal (TERM is unknown or not set)\n";
         return 1;
     }
-    cbreak();
-    noecho();
-    keypad(stdscr, TRUE);
-    nodelay(stdscr, TRUE);
-    curs_set(0);
     // Keys come from a terminal: input at its end would wake the wait at once.
     const bool keys = input_is_terminal();
     ChangeNotices notices(watched_files(state, trace));
@@ -72,12 +93,7 @@ int show_view(const std::filesystem::path &state, const std::filesystem::path &t
     while (watch_stop_asked == 0) {
         const bool changed = notices.wait(keys);
         const int was = cursor;
-        bool redraw = false;
-        for (int key = keys ? getch() : ERR; key != ERR; key = getch()) {
-            watch_stop_asked = watch_stop_asked != 0 || key == 'q' || key == 'Q';
-            redraw = redraw || key == KEY_RESIZE;
-            cursor = moved(cursor, key);
-        }
+        bool redraw = keys && take_keys(cursor);
         if (changed) {
             watched = look(state, tail ? &*tail : nullptr);
         }

@@ -289,10 +289,11 @@ std::vector<std::string> too_small(int columns, int rows) {
     const std::string size = std::to_string(columns) + "x" + std::to_string(rows);
     const std::string least = std::to_string(kLeastColumns) + "x" + std::to_string(kLeastRows);
     // The longest that fits, in words that wrap at the terminal's width.
+    std::string longest = "The terminal is too small (";
+    longest.append(size).append("): the view needs ").append(least);
+    longest.append(". Make it larger, or press q.");
     for (const std::string &message : std::vector<std::string>{
-             "The terminal is too small (" + size + "): the view needs " + least +
-                 ". Make it larger, or press q.",
-             "Too small: needs " + least + ". q: quit", "Too small: " + least, "Small"}) {
+             longest, "Too small: needs " + least + ". q: quit", "Too small: " + least, "Small"}) {
         std::optional<std::vector<std::string>> lines =
             wrapped(message, static_cast<std::size_t>(columns));
         if (lines && lines->size() <= static_cast<std::size_t>(rows)) {

@@ -33,7 +33,7 @@ public:
     std::vector<std::string> lines_of(int slot) const;
 
     // How much of a trace's end is read when it is read anew.
-    static constexpr std::uint64_t kEnd = 64 * 1024;
+    static constexpr std::uint64_t kEnd = std::uint64_t{64} * 1024;
 
 private:
     void open_near_end();

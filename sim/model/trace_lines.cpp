@@ -153,22 +153,17 @@ void put_utc_text(char *text, std::int64_t microseconds) {
 
 std::optional<std::int64_t> utc_microseconds_of(std::string_view time) {
     // Each field where utc_text puts it, in as many digits, and in its range.
-    constexpr std::string_view kForm = "dddd-dd-ddTdd:dd:dd.ddddddZ";
-    if (time.size() != kForm.size()) {
+    if (time.size() != kUtcTextSize || time[4] != '-' || time[7] != '-' || time[10] != 'T' ||
+        time[13] != ':' || time[16] != ':' || time[19] != '.' || time[26] != 'Z') {
         return std::nullopt;
     }
-    bool well_formed = true;
-    for (std::size_t at = 0; at < kForm.size(); ++at) {
-        const bool digit = static_cast<unsigned>(time[at] - '0') <= 9;
-        well_formed &= kForm[at] == 'd' ? digit : time[at] == kForm[at];
-    }
-    if (!well_formed) {
-        return std::nullopt;
-    }
-    const auto field = [time](std::size_t at, std::size_t width) {
+    bool digits = true;
+    const auto field = [time, &digits](std::size_t at, std::size_t width) {
         std::int64_t value = 0;
         for (std::size_t index = at; index < at + width; ++index) {
-            value = value * 10 + (time[index] - '0');
+            const auto digit = static_cast<unsigned>(time[index] - '0');
+            digits &= digit <= 9;
+            value = value * 10 + static_cast<std::int64_t>(digit);
         }
         return value;
     };
@@ -178,13 +173,17 @@ std::optional<std::int64_t> utc_microseconds_of(std::string_view time) {
     const std::int64_t hour = field(11, 2);
     const std::int64_t minute = field(14, 2);
     const std::int64_t second = field(17, 2);
+    const std::int64_t microseconds = field(20, 6);
+    if (!digits) {
+        return std::nullopt;
+    }
     if (month < 1 || month > 12 || day < 1 || day > days_in_month(year, month) || hour > 23 ||
         minute > 59 || second > 59) {
         return std::nullopt;
     }
     const std::int64_t days =
         days_from_civil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-    return ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + field(20, 6);
+    return ((days * 24 + hour) * 60 + minute) * 60 * 1000000LL + second * 1000000LL + microseconds;
 }
 
 namespace {
