@@ -11,6 +11,12 @@
 
 namespace zmod4710_sim {
 
+volatile std::sig_atomic_t watch_stop_asked = 0;
+
+extern "C" void ask_watch_to_stop(int) {
+    watch_stop_asked = 1;
+}
+
 std::vector<std::filesystem::path> watched_files(const std::filesystem::path &state,
                                                  const std::filesystem::path &trace) {
     std::vector<std::filesystem::path> files{state};

@@ -12,6 +12,8 @@ namespace zmod4710_sim {
 
 // Set by Ctrl-C or a termination signal: the watch ends, its terminal as it was.
 extern volatile std::sig_atomic_t watch_stop_asked;
+extern "C" void ask_watch_to_stop(int signal);
+// Sets ask_watch_to_stop to handle each signal that ends the watch.
 void stop_watch_on_signals();
 
 // Whether standard output, or input, is a terminal (a console, on Windows).

@@ -13,13 +13,7 @@
 
 namespace zmod4710_sim {
 
-volatile std::sig_atomic_t watch_stop_asked = 0;
-
 namespace {
-
-extern "C" void ask_to_stop(int) {
-    watch_stop_asked = 1;
-}
 
 // While a folder to watch is missing (no state was written yet), it is looked
 // for again this often, and the state with it.
@@ -116,7 +110,7 @@ bool ChangeNotices::wait(bool keys) {
 void stop_watch_on_signals() {
     watch_stop_asked = 0;
     struct sigaction action {};
-    action.sa_handler = ask_to_stop;
+    action.sa_handler = ask_watch_to_stop;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);

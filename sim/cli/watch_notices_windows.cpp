@@ -8,19 +8,9 @@
 #endif
 #include <windows.h>
 
-#include <io.h>
-
-#include <cstdio>
-
 namespace zmod4710_sim {
 
-volatile std::sig_atomic_t watch_stop_asked = 0;
-
 namespace {
-
-extern "C" void ask_to_stop(int) {
-    watch_stop_asked = 1;
-}
 
 // How long a wait lasts before the stop asked and the missing folders are
 // looked at again.
@@ -114,9 +104,9 @@ bool ChangeNotices::wait(bool) {
 // Ctrl-C and Ctrl-Break end the watch.
 void stop_watch_on_signals() {
     watch_stop_asked = 0;
-    std::signal(SIGINT, ask_to_stop);
-    std::signal(SIGBREAK, ask_to_stop);
-    std::signal(SIGTERM, ask_to_stop);
+    std::signal(SIGINT, ask_watch_to_stop);
+    std::signal(SIGBREAK, ask_watch_to_stop);
+    std::signal(SIGTERM, ask_watch_to_stop);
 }
 
 bool output_is_terminal() {
