@@ -8,7 +8,6 @@
 #include "zmod4710_sim.h"
 
 #include <array>
-#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>

@@ -552,9 +552,10 @@ for command, message in (
         (["-", "-"], f"standard input named twice; {USAGE}"),
         (["--format", "vcd", "-"],
          f"--format vcd and svg read their traces twice: name a file, not -; {USAGE}"),
-        (["--follow", fifo, fifo], f"--follow follows one trace, as csv or jsonl; {USAGE}"),
+        (["--follow", fifo, fifo], f"--follow follows one trace file, as csv or jsonl; {USAGE}"),
+        (["--follow", "-"], f"--follow follows one trace file, as csv or jsonl; {USAGE}"),
         (["--follow", "--format", "summary", fifo],
-         f"--follow follows one trace, as csv or jsonl; {USAGE}"),
+         f"--follow follows one trace file, as csv or jsonl; {USAGE}"),
         (["--json", fifo], f"--json is for --format summary; {USAGE}")):
     code, out, err = run([sim, "timeline", *command])
     if (code, out, err) != (2, "", f"zmod4710-sim: {message}\n"):
