@@ -176,6 +176,7 @@ void TraceTail::open_near_end() {
     for (std::deque<std::string> &lines : lines_) {
         lines.clear();
     }
+    pending_.reset();
     const std::uint64_t size = reader_->size_now();
     if (size > kEnd) {
         reader_->skip_to(size - kEnd);
@@ -196,29 +197,72 @@ void TraceTail::look() {
         for (std::string line; reader_->next(line);) {
             keep(line);
         }
+        settle();
     } catch (const StateError &error) {
         reader_.reset();
         problem_ = std::string("(the trace cannot be read: ") + error.what() + ")";
     }
 }
 
-// A call goes to its slot's lines, a change and a call on no slot to every
-// slot's; what each slot holds after a change is the view's already.
+// A call goes to its slot's lines, and a call on no slot to every slot's. A
+// change goes to the slots whose lines follow it (what each holds after it,
+// which the view shows already); with none, to the slot it names (a
+// calibration, a refusal of one slot's calls), else to every slot.
 void TraceTail::keep(const std::string &line) {
     const std::optional<TraceLine> read = read_trace_line(line);
-    if (!read || (read->kind != TraceLine::Kind::call && read->kind != TraceLine::Kind::change)) {
+    if (!read) {
         return;
     }
-    const int slot = read->kind == TraceLine::Kind::call ? read->record.slot : -1;
+    if (read->kind == TraceLine::Kind::slot || read->kind == TraceLine::Kind::channel) {
+        if (pending_ && read->slot >= 0 && read->slot < kSlotCount) {
+            add_to(read->slot, *pending_);
+            pending_followed_ = true;
+        }
+        return;
+    }
+    settle();
+    if (read->kind == TraceLine::Kind::call) {
+        add_to(read->record.slot, line);
+    } else if (read->kind == TraceLine::Kind::change) {
+        pending_ = line;
+        pending_followed_ = false;
+    }
+}
+
+void TraceTail::settle() {
+    if (pending_ && !pending_followed_) {
+        add_to(slot_named(*pending_), *pending_);
+    }
+    pending_.reset();
+}
+
+void TraceTail::add_to(int slot, const std::string &line) {
     for (int each = 0; each < kSlotCount; ++each) {
-        if (slot < 0 || slot >= kSlotCount || slot == each) {
-            std::deque<std::string> &kept = lines_[static_cast<std::size_t>(each)];
+        std::deque<std::string> &kept = lines_[static_cast<std::size_t>(each)];
+        const bool to_this = slot < 0 || slot >= kSlotCount || slot == each;
+        if (to_this && (kept.empty() || kept.back() != line)) {
             kept.push_back(line);
             if (kept.size() > kLastCalls) {
                 kept.pop_front();
             }
         }
     }
+}
+
+// The slot a change's line names: "! calibrate 3 ...", "! refuse ... slot 3 ...";
+// -1 for none.
+int TraceTail::slot_named(const std::string &line) {
+    constexpr std::string_view kCalibrate = "calibrate ";
+    constexpr std::string_view kSlot = " slot ";
+    const std::string_view told = std::string_view(line).substr(line.find(" ! ") + 3);
+    std::size_t at = std::string_view::npos;
+    if (told.substr(0, kCalibrate.size()) == kCalibrate) {
+        at = kCalibrate.size();
+    } else if (const std::size_t slot = told.find(kSlot); slot != std::string_view::npos) {
+        at = slot + kSlot.size();
+    }
+    const char digit = at < told.size() ? told[at] : ' ';
+    return digit >= '0' && digit < '0' + kSlotCount ? digit - '0' : -1;
 }
 
 std::vector<std::string> TraceTail::lines_of(int slot) const {

@@ -38,10 +38,16 @@ public:
 private:
     void open_near_end();
     void keep(const std::string &line);
+    // The change waiting for the lines that follow it, kept where they say.
+    void settle();
+    void add_to(int slot, const std::string &line);
+    static int slot_named(const std::string &line);
 
     std::filesystem::path trace_;
     std::unique_ptr<TraceReader> reader_;
     std::array<std::deque<std::string>, kSlotCount> lines_;
+    std::optional<std::string> pending_; // a change, until what follows it tells its slots
+    bool pending_followed_ = false;
     std::string problem_;
 };
 

@@ -116,6 +116,9 @@ tmux -L "$server" -f /dev/null new-session -d -s watch -x 80 -y 24 "$watched"
 await " 7 4710" 3000 >/dev/null
 tmux -L "$server" send-keys -t watch Left
 await "Slot 7: ZM-4710, firmware 3, power-on mode 1 (power-on value)" 1000 >/dev/null
+# A change is among the lines of the slots it changed alone.
+await "! insert 7 ZM-4710 firmware 3" 1000 >/dev/null
+screen | grep -qF "! insert 6 " && fail "slot 6's insert among slot 7's lines"
 screen | sed -n '2,10p' >"$work/grid"
 {
     echo "  Module      CH0      CH1      CH2      CH3      CH4      CH5      CH6      CH7"
