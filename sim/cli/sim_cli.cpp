@@ -462,9 +462,9 @@ std::string timeline_mistake(const TimelineOptions &timeline,
     if (inputs == 1 && twice) {
         return "--format vcd and svg read their traces twice: name a file, not -";
     }
-    if (timeline.follow && (traces.size() != 1 || inputs == 1 ||
-                            (timeline.format != TimelineFormat::csv &&
-                             timeline.format != TimelineFormat::jsonl))) {
+    if (timeline.follow &&
+        (traces.size() != 1 || inputs == 1 ||
+         (timeline.format != TimelineFormat::csv && timeline.format != TimelineFormat::jsonl))) {
         return "--follow follows one trace file, as csv or jsonl";
     }
     if (timeline.json && timeline.format != TimelineFormat::summary) {
