@@ -33,6 +33,9 @@ const char *event_name(Event event) {
     return "change";
 }
 
+namespace {
+
+// Seconds to the microsecond, "-0.500000" before the first line.
 std::string seconds_text(std::int64_t microseconds) {
     const std::uint64_t size = microseconds < 0 ? 0 - static_cast<std::uint64_t>(microseconds)
                                                 : static_cast<std::uint64_t>(microseconds);
@@ -42,8 +45,6 @@ std::string seconds_text(std::int64_t microseconds) {
                   static_cast<unsigned long long>(size % 1000000));
     return text;
 }
-
-namespace {
 
 bool in_milliamperes(int range) {
     return range_unit(range) == "mA";

@@ -78,7 +78,5 @@ std::unique_ptr<Format> vcd_format(std::ostream &out);
 std::unique_ptr<Format> summary_format(std::ostream &out, bool json);
 std::unique_ptr<Format> svg_format(std::ostream &out);
 
-// Seconds to the microsecond, "-0.500000" before the first line.
-std::string seconds_text(std::int64_t microseconds);
 
 } // namespace zmod4710_sim
