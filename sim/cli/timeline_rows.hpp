@@ -78,5 +78,4 @@ std::unique_ptr<Format> vcd_format(std::ostream &out);
 std::unique_ptr<Format> summary_format(std::ostream &out, bool json);
 std::unique_ptr<Format> svg_format(std::ostream &out);
 
-
 } // namespace zmod4710_sim
