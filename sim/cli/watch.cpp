@@ -2,6 +2,7 @@
 // terminal, redrawn at each change notice or key.
 #include "watch.hpp"
 
+#include "platform.hpp"
 #include "watch_log.hpp"
 #include "watch_notices.hpp"
 #include "watch_view.hpp"
@@ -80,7 +81,7 @@ int show_view(const std::filesystem::path &state, const std::filesystem::path &t
         return 1;
     }
     // Keys come from a terminal: input at its end would wake the wait at once.
-    const bool keys = input_is_terminal();
+    const bool keys = platform::standard_input_is_terminal();
     ChangeNotices notices(watched_files(state, trace));
     std::optional<TraceTail> tail;
     if (!trace.empty()) {
@@ -116,7 +117,8 @@ int show_view(const std::filesystem::path &state, const std::filesystem::path &t
 int run_watch(const std::filesystem::path &state, const std::filesystem::path &trace,
               std::ostream &out, std::ostream &err) {
     stop_watch_on_signals();
-    return output_is_terminal() ? show_view(state, trace, err) : log_changes(state, trace, out);
+    return platform::standard_output_is_terminal() ? show_view(state, trace, err)
+                                                   : log_changes(state, trace, out);
 }
 
 } // namespace zmod4710_sim

@@ -3,6 +3,7 @@
 // is told that the live view is not offered.
 #include "watch.hpp"
 
+#include "platform.hpp"
 #include "watch_log.hpp"
 #include "watch_notices.hpp"
 
@@ -10,7 +11,7 @@ namespace zmod4710_sim {
 
 int run_watch(const std::filesystem::path &state, const std::filesystem::path &trace,
               std::ostream &out, std::ostream &err) {
-    if (output_is_terminal()) {
+    if (platform::standard_output_is_terminal()) {
         err << "zmod4710-sim: the live view is not offered on this system; with its output "
                "not a terminal (zmod4710-sim watch > changes.txt), watch prints a line a change\n";
         return 1;

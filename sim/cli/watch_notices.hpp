@@ -16,10 +16,6 @@ extern "C" void ask_watch_to_stop(int signal);
 // Sets ask_watch_to_stop to handle each signal that ends the watch.
 void stop_watch_on_signals();
 
-// Whether standard output, or input, is a terminal (a console, on Windows).
-bool output_is_terminal();
-bool input_is_terminal();
-
 // The change notices of the folders that hold the files watched, for those files.
 class ChangeNotices {
 public:

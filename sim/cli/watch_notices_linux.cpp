@@ -117,12 +117,4 @@ void stop_watch_on_signals() {
     sigaction(SIGHUP, &action, nullptr);
 }
 
-bool output_is_terminal() {
-    return isatty(STDOUT_FILENO) != 0;
-}
-
-bool input_is_terminal() {
-    return isatty(STDIN_FILENO) != 0;
-}
-
 } // namespace zmod4710_sim

@@ -109,14 +109,4 @@ void stop_watch_on_signals() {
     std::signal(SIGTERM, ask_watch_to_stop);
 }
 
-bool output_is_terminal() {
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-}
-
-bool input_is_terminal() {
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
-}
-
 } // namespace zmod4710_sim

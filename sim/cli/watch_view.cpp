@@ -170,8 +170,8 @@ std::optional<std::vector<std::string>> wrapped(const std::string &text, std::si
 
 TraceTail::TraceTail(std::filesystem::path trace) : trace_(std::move(trace)) {}
 
-void TraceTail::open_near_end() {
-    reader_ = std::make_unique<TraceReader>(trace_);
+void TraceTail::read_near_end(std::unique_ptr<TraceReader> reader) {
+    reader_ = std::move(reader);
     reader_->follow();
     for (std::deque<std::string> &lines : lines_) {
         lines.clear();
@@ -191,7 +191,7 @@ void TraceTail::look() {
         std::unique_ptr<TraceReader> named = std::make_unique<TraceReader>(trace_);
         const bool replaced = reader_ == nullptr || named->identity() != reader_->identity();
         if (replaced || reader_->size_now() < reader_->consumed()) {
-            open_near_end();
+            read_near_end(std::move(named));
         }
         problem_.clear();
         for (std::string line; reader_->next(line);) {

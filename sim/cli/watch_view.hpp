@@ -36,7 +36,8 @@ public:
     static constexpr std::uint64_t kEnd = std::uint64_t{64} * 1024;
 
 private:
-    void open_near_end();
+    // Reads reader, the trace as its name names it now, from near its end.
+    void read_near_end(std::unique_ptr<TraceReader> reader);
     void keep(const std::string &line);
     // The change waiting for the lines that follow it, kept where they say.
     void settle();

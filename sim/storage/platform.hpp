@@ -150,8 +150,9 @@ std::size_t read_some(const Handle &file, char *buffer, std::size_t size,
                       const std::filesystem::path &shown);
 // Standard input, as a handle of its own to read.
 Handle standard_input();
-// Whether standard input is a terminal.
+// Whether standard input, or output, is a terminal (a console, on Windows).
 bool standard_input_is_terminal();
+bool standard_output_is_terminal();
 // Sets where the next read of a regular file begins.
 void seek_to(const Handle &file, std::uint64_t offset, const std::filesystem::path &shown);
 

@@ -199,6 +199,10 @@ bool standard_input_is_terminal() {
     return ::isatty(STDIN_FILENO) != 0;
 }
 
+bool standard_output_is_terminal() {
+    return ::isatty(STDOUT_FILENO) != 0;
+}
+
 void seek_to(const Handle &file, std::uint64_t offset, const std::filesystem::path &shown) {
     if (::lseek(descriptor(file), static_cast<off_t>(offset), SEEK_SET) < 0) {
         fail("read", shown);

@@ -199,6 +199,11 @@ bool standard_input_is_terminal() {
     return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
+bool standard_output_is_terminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 void seek_to(const Handle &file, std::uint64_t offset, const std::filesystem::path &shown) {
     LARGE_INTEGER to{};
     to.QuadPart = static_cast<LONGLONG>(offset);
