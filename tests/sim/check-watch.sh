@@ -50,6 +50,10 @@ ticks() {
 watched="settings() { stty -a | tr ' ;' '\\n\\n' | grep -xE -- '-?(icanon|echo|isig|icrnl|opost)'; }
 before=\$(settings); TERM=screen $sim watch; echo \"exit \$?\"
 [ \"\$(settings)\" = \"\$before\" ] && echo \"the terminal as it was:\" \$before; sleep 60"
+# A session of its own keeps the server up between the watch's sessions: the
+# last session killed ends the server, and a session asked for while it ends
+# is refused with "server exited unexpectedly".
+tmux -L "$server" -f /dev/null new-session -d -s keeper "sleep 600"
 tmux -L "$server" -f /dev/null new-session -d -s watch -x 100 -y 30 "$watched"
 await "Slot 0: ZM-4710, firmware 3, power-on mode 1 (power-on value)" 3000 >/dev/null
 screen | grep -qF "Refusals pending: none" || fail "no refusals line"
