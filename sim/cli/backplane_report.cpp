@@ -30,6 +30,21 @@ std::string describe_channels(const Module &module) {
     return text;
 }
 
+// The channels with a drift of their own, a line each; nothing when none has.
+std::string describe_drift(const Module &module) {
+    std::string text;
+    for (std::size_t index = 0; index < module.channels.size(); ++index) {
+        const Drift &drift = module.channels[index].drift;
+        if (!(drift == Drift{})) {
+            text += formatted("  CH %zu drift: gain %+g %%, offset %+g %s\n", index,
+                              static_cast<double>(drift.gain_percent),
+                              static_cast<double>(drift.offset),
+                              range_unit(module.channels[index].range).c_str());
+        }
+    }
+    return text;
+}
+
 std::string describe_calibration(const Module &module) {
     std::string header = formatted("  %-3s", "CH");
     for (int range = 0; range < kRangeCount; ++range) {
@@ -52,7 +67,7 @@ std::string describe_module(int slot, const Module &module, bool with_calibratio
     if (!is_analog_output_module(module.kind)) {
         return text;
     }
-    text += describe_channels(module);
+    text += describe_channels(module) + describe_drift(module);
     if (with_calibration) {
         text += describe_calibration(module);
     }

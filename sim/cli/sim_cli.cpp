@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -48,6 +49,8 @@ struct Options {
     bool replace = false;
     int gain = 0;
     int offset = 0;
+    float drift_gain = 0.0f;
+    float drift_offset = 0.0f;
     std::string call;
     int result = ZMOD4710_SIM_REFUSED_ON_REQUEST;
     int times = 1;
@@ -99,6 +102,41 @@ CLI::Validator decimal() {
             return std::string();
         },
         "", "decimal");
+}
+
+// A finite decimal number a float holds: a sign, digits, a point, an exponent;
+// no "nan", "inf" or hexadecimal, whatever the parser would take.
+CLI::Validator decimal_number() {
+    return CLI::Validator(
+        [](const std::string &text) {
+            const std::size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+            double number = 0;
+            const char *end = text.data() + text.size();
+            const std::from_chars_result read =
+                std::from_chars(text.data() + sign, end, number, std::chars_format::general);
+            const bool digits_first =
+                sign < text.size() && text.find_first_of("0123456789.", sign) == sign;
+            if (!digits_first || read.ec != std::errc() || read.ptr != end ||
+                !(std::fabs(number) <= std::numeric_limits<float>::max())) {
+                return "expected a decimal number, got " + text;
+            }
+            return std::string();
+        },
+        "", "number");
+}
+
+// A number from -most to most, said as a person writes it.
+CLI::Validator within(float most) {
+    return CLI::Validator(
+        [most](const std::string &text) {
+            const double number = std::strtod(text.c_str(), nullptr);
+            if (std::fabs(number) <= static_cast<double>(most)) {
+                return std::string();
+            }
+            return "expected a number from -" + shortest_text(most) + " to " + shortest_text(most) +
+                   ", got " + text;
+        },
+        "", "within");
 }
 
 CLI::Validator not_empty() {
@@ -247,14 +285,19 @@ void add_remove(CLI::App &app, Options &options, Action &action) {
     });
 }
 
-void add_calibrate(CLI::App &app, Options &options, Action &action) {
-    CLI::App *calibrate = app.add_subcommand(
-        "calibrate", "Set one channel's calibration gain and offset for one range");
-    add_slot(*calibrate, options);
-    calibrate->add_option("CHANNEL", options.channel, "Channel, within the module's")
+// A channel given by the slot and the channel, within the module's channels.
+void add_slot_and_channel(CLI::App &command, Options &options) {
+    add_slot(command, options);
+    command.add_option("CHANNEL", options.channel, "Channel, within the module's")
         ->required()
         ->transform(decimal())
         ->check(CLI::NonNegativeNumber);
+}
+
+void add_calibrate(CLI::App &app, Options &options, Action &action) {
+    CLI::App *calibrate = app.add_subcommand(
+        "calibrate", "Set one channel's calibration gain and offset for one range");
+    add_slot_and_channel(*calibrate, options);
     calibrate
         ->add_option("RANGE", options.range,
                      "Range code: 0 (0 ~ 5V), 1 (0 ~ 10V), 2 (+/- 5V), 3 (+/- 10V), 4 (4 ~ 20mA), "
@@ -286,6 +329,78 @@ void add_calibrate(CLI::App &app, Options &options, Action &action) {
                 << range_name(options.range) << ": gain " << calibration.gain << ", offset "
                 << calibration.offset << " (was gain " << before.gain << ", offset "
                 << before.offset << ")\n";
+        };
+    });
+}
+
+// Runs a command whose argument the backplane may not have (a channel beyond
+// the module's): that is bad usage, exit 2; no module is a refusal, exit 1.
+void with_arguments_checked(Options &options, std::ostream &err, const std::function<void()> &run) {
+    try {
+        run();
+    } catch (const ChangeRefused &refused) {
+        if (refused.reason() != ChangeRefused::Reason::bad_argument) {
+            throw;
+        }
+        report(err, refused.what());
+        options.status = kUsage;
+    }
+}
+
+void add_drift(CLI::App &app, Options &options, Action &action) {
+    CLI::App *drift = app.add_subcommand(
+        "drift", "Give one channel an error of its own, which a meter on its terminals shows");
+    add_slot_and_channel(*drift, options);
+    drift
+        ->add_option("--gain", options.drift_gain,
+                     "Gain error in percent, -100 to 100: the output times (1 + PCT / 100)")
+        ->type_name("PCT")
+        ->required()
+        ->transform(decimal_number())
+        ->check(within(kMostDriftGain));
+    drift
+        ->add_option("--offset", options.drift_offset,
+                     "Offset in the output's unit, -100 to 100, added after the gain")
+        ->type_name("VALUE")
+        ->required()
+        ->transform(decimal_number())
+        ->check(within(kMostDriftOffset));
+    drift->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
+            const Drift wanted{options.drift_gain, options.drift_offset};
+            Drift before;
+            with_arguments_checked(options, err, [&] {
+                make_change(
+                    file,
+                    [&](Backplane &backplane) {
+                        return make_drift(backplane, options.slot, options.channel, wanted,
+                                          &before);
+                    },
+                    err);
+                out << "Slot " << options.slot << " CH " << options.channel << ": drift gain "
+                    << shortest_text(wanted.gain_percent) << " %, offset "
+                    << shortest_text(wanted.offset) << " (was gain "
+                    << shortest_text(before.gain_percent) << " %, offset "
+                    << shortest_text(before.offset) << ")\n";
+            });
+        };
+    });
+}
+
+void add_meter(CLI::App &app, Options &options, Action &action) {
+    CLI::App *meter = app.add_subcommand(
+        "meter", "Print what a 4 1/2-digit meter on one channel's terminals reads");
+    add_slot_and_channel(*meter, options);
+    meter->callback([&] {
+        action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
+            with_arguments_checked(options, err, [&] {
+                const Backplane backplane = file.load();
+                const MeterReading reading = read_meter(backplane, options.slot, options.channel);
+                const Channel &channel =
+                    *channel_of(*analog_module(backplane, options.slot), options.channel);
+                out << formatted("%.*f %s\n", reading.decimals, reading.value,
+                                 range_unit(channel.range).c_str());
+            });
         };
     });
 }
@@ -575,6 +690,8 @@ std::unique_ptr<CLI::App> command_line(Options &options, Action &action) {
     add_insert(*app, options, action);
     add_remove(*app, options, action);
     add_calibrate(*app, options, action);
+    add_drift(*app, options, action);
+    add_meter(*app, options, action);
     add_reset(*app, action);
     add_refuse(*app, options, action);
     add_refusals(*app, options, action);

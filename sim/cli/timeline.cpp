@@ -259,6 +259,11 @@ private:
         switch (line.kind) {
         case TraceLine::Kind::change:
             source.last_change = std::string(line.change);
+            // A drift changes nothing the module holds: an event on its channel.
+            if (is_slot(line.slot) && is_channel(line.channel)) {
+                emit(line.slot, line.channel, Event::drift, seen_of(line.slot, line.channel),
+                     line.change);
+            }
             break;
         case TraceLine::Kind::call:
             take_call(line.record);

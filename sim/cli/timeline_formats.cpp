@@ -23,6 +23,8 @@ const char *event_name(Event event) {
         return "refused";
     case Event::callback:
         return "callback";
+    case Event::drift:
+        return "drift";
     case Event::start:
         return "start";
     case Event::end:
@@ -418,6 +420,8 @@ public:
             change(ids.values[kRefused], Value("1"));
         } else if (row.event == Event::callback) {
             change(ids.values[kCallback], Value("1"));
+        } else if (row.event == Event::drift) {
+            change(ids.values[kDrift], Value("1"));
         }
     }
 
@@ -432,6 +436,7 @@ private:
         kPowerOnRange,
         kRefused,
         kCallback,
+        kDrift,
         kChannelVariables
     };
     // A variable's identifier and the value last written; an event's is
@@ -479,7 +484,8 @@ private:
             {"real 64", "power_on_mA"},
             {"integer 3", "power_on_range"},
             {"event 1", "refused"},
-            {"event 1", "callback"}};
+            {"event 1", "callback"},
+            {"event 1", "drift"}};
         const std::string name = "channel" + std::to_string(channel) + "_";
         for (const auto &[type, what] : kDeclared) {
             ids.values.push_back(declare(type, number++, name + what));

@@ -34,9 +34,10 @@ struct ChannelSeen {
 };
 
 // Why a row is written: a channel's change; a call the module refused, or
-// that the test's callback answered (an event, no change); the channel as it
-// stood when the time window opened, and as it stands at the end.
-enum class Event : std::uint8_t { change, refused, callback, start, end };
+// that the test's callback answered, or a drift given to the channel, which
+// only a meter sees (events, no change); the channel as it stood when the
+// time window opened, and as it stands at the end.
+enum class Event : std::uint8_t { change, refused, callback, drift, start, end };
 const char *event_name(Event event);
 
 struct Row {

@@ -1,7 +1,8 @@
 // The timeline as a picture: each channel's output as steps over time, a panel
 // for volts and one for milliamperes; below them a lane a channel, dark where
 // a module holds it and grey where none does, with its faults marked (a red
-// cross for a refused call, an orange ring for the callback's answer). A pixel
+// cross for a refused call, an orange ring for the callback's answer, a blue
+// triangle for a drift given, which only a meter sees). A pixel
 // column of a series keeps at most its least, most and last value, so that the
 // picture's size follows its width, not the trace's length.
 #include "backplane.hpp"
@@ -160,7 +161,8 @@ public:
             return;
         }
         const int lane_y = lane_rows_[{row.slot, row.channel}] + 2;
-        if (row.event == Event::refused || row.event == Event::callback) {
+        if (row.event == Event::refused || row.event == Event::callback ||
+            row.event == Event::drift) {
             mark(row.event, x, lane_y + (kLane - 4) / 2);
         }
         if (row.channel < 0) {
@@ -240,8 +242,12 @@ private:
     }
 
     void mark(Event event, int x, int y) {
-        if (!marked_.insert({x, y, event == Event::refused}).second) {
+        if (!marked_.insert({x, y, event}).second) {
             return; // one mark of a kind a pixel
+        }
+        if (event == Event::drift) {
+            drifts_ += "M" + std::to_string(x) + " " + std::to_string(y - 5) + "l5 9h-10z";
+            return;
         }
         std::string &marks = event == Event::refused ? refused_ : answered_;
         marks += event == Event::refused
@@ -273,7 +279,7 @@ private:
         const int right = kLeft + kWidth;
         out_ << "<text x=\"" << kLeft << "\" y=\"" << lanes_top_ - 6 << "\" font-size=\"13\">"
              << "Module (dark: held, grey: no module), refused calls (red x), callback's "
-                "answers (orange o)</text>\n";
+                "answers (orange o), drifts given (blue triangle)</text>\n";
         std::string held;
         std::string absent;
         for (auto &[where, lane] : lanes_) {
@@ -290,7 +296,8 @@ private:
              << "<path fill=\"none\" stroke=\"#e00000\" stroke-width=\"2\" d=\"" << refused_
              << "\"/>\n"
              << "<path fill=\"none\" stroke=\"#ff8c00\" stroke-width=\"2\" d=\"" << answered_
-             << "\"/>\n";
+             << "\"/>\n"
+             << "<path fill=\"#1f5fd0\" d=\"" << drifts_ << "\"/>\n";
     }
 
     void time_axis() {
@@ -324,9 +331,10 @@ private:
     std::map<std::tuple<int, int, bool>, Series> series_;
     std::map<std::pair<int, int>, Lane> lanes_;
     std::map<std::pair<int, int>, int> lane_rows_;
-    std::set<std::tuple<int, int, bool>> marked_;
+    std::set<std::tuple<int, int, Event>> marked_;
     std::string refused_;
     std::string answered_;
+    std::string drifts_;
     int lanes_top_ = 0;
     int height_ = 0;
 };

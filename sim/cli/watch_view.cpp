@@ -249,15 +249,15 @@ void TraceTail::add_to(int slot, const std::string &line) {
     }
 }
 
-// The slot a change's line names: "! calibrate 3 ...", "! refuse ... slot 3 ...";
-// -1 for none.
+// The slot a change's line names: "! calibrate 3 ...", "! drift 3 ...",
+// "! refuse ... slot 3 ..."; -1 for none.
 int TraceTail::slot_named(const std::string &line) {
-    constexpr std::string_view kCalibrate = "calibrate ";
     constexpr std::string_view kSlot = " slot ";
     const std::string_view told = std::string_view(line).substr(line.find(" ! ") + 3);
     std::size_t at = std::string_view::npos;
-    if (told.substr(0, kCalibrate.size()) == kCalibrate) {
-        at = kCalibrate.size();
+    if (const std::size_t first = told.find(' ');
+        told.substr(0, first) == "calibrate" || told.substr(0, first) == "drift") {
+        at = first + 1;
     } else if (const std::size_t slot = told.find(kSlot); slot != std::string_view::npos) {
         at = slot + kSlot.size();
     }

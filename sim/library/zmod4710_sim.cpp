@@ -158,6 +158,12 @@ int zmod4710_sim_calibrate(int slot, int channel, short range, unsigned short ga
     });
 }
 
+int zmod4710_sim_drift(int slot, int channel, float gain_percent, float offset) {
+    return changed([&](Backplane &backplane) {
+        return make_drift(backplane, slot, channel, Drift{gain_percent, offset});
+    });
+}
+
 int zmod4710_sim_refuse_after(const char *call, int slot, int channel, int result, int after,
                               int times) {
     return guarded([&] {
@@ -203,6 +209,15 @@ int zmod4710_sim_power_on_value(int slot, int channel, short *range, float *valu
     return read_channel(slot, channel, [&](const Module &, const Channel &held) {
         *range = held.power_on_range;
         *value = held.power_on_value;
+    });
+}
+
+int zmod4710_sim_meter(int slot, int channel, double *reading) {
+    if (reading == nullptr) {
+        return kBadArgument;
+    }
+    return read_channel(slot, channel, [&](const Module &, const Channel &held) {
+        *reading = meter_reading(held).value;
     });
 }
 

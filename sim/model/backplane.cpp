@@ -1,6 +1,8 @@
 #include "backplane.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <iterator>
 
 namespace zmod4710_sim {
 
@@ -77,9 +79,14 @@ bool operator==(const Calibration &a, const Calibration &b) {
     return a.gain == b.gain && a.offset == b.offset;
 }
 
+bool operator==(const Drift &a, const Drift &b) {
+    return a.gain_percent == b.gain_percent && a.offset == b.offset;
+}
+
 bool operator==(const Channel &a, const Channel &b) {
     return a.range == b.range && a.output == b.output && a.power_on_range == b.power_on_range &&
-           a.power_on_value == b.power_on_value && a.calibration == b.calibration;
+           a.power_on_value == b.power_on_value && a.calibration == b.calibration &&
+           a.drift == b.drift;
 }
 
 bool operator==(const Module &a, const Module &b) {
@@ -304,6 +311,32 @@ Calibration factory_calibration(int channel, int range) {
     const int gain = 32768 - 300 + (channel * 97 + range * 41) % 600;
     const int offset = (channel * 13 + range * 7) % 31 - 15;
     return {static_cast<std::uint16_t>(gain), static_cast<std::int16_t>(offset)};
+}
+
+bool is_possible_drift(const Drift &drift) {
+    return std::isfinite(drift.gain_percent) && std::isfinite(drift.offset) &&
+           std::fabs(drift.gain_percent) <= kMostDriftGain &&
+           std::fabs(drift.offset) <= kMostDriftOffset;
+}
+
+MeterReading meter_reading(const Channel &channel) {
+    constexpr long long kMostCounts = 19999;
+    // Counts a unit on each range, the lowest first: written out, so that a
+    // reading is the count divided exactly as its digits say.
+    constexpr double kCountsPerUnit[] = {1e5, 1e4, 1e3, 1e2, 1e1};
+    constexpr int kMostDecimals = 5;
+    const double exact = static_cast<double>(channel.output) *
+                             (1.0 + static_cast<double>(channel.drift.gain_percent) / 100.0) +
+                         static_cast<double>(channel.drift.offset);
+    // Rounded half away from zero on the lowest range that holds it; the
+    // highest holds whatever a possible drift makes of an output.
+    std::size_t range = 0;
+    long long counts = std::llround(exact * kCountsPerUnit[range]);
+    while (range + 1 < std::size(kCountsPerUnit) && std::llabs(counts) > kMostCounts) {
+        counts = std::llround(exact * kCountsPerUnit[++range]);
+    }
+    return MeterReading{static_cast<double>(counts) / kCountsPerUnit[range],
+                        kMostDecimals - static_cast<int>(range)};
 }
 
 Module factory_module(ModuleKind kind, std::int16_t firmware) {

@@ -25,12 +25,35 @@ struct Calibration {
     std::int16_t offset = 0;
 };
 
+// An error of the channel's own, which the module cannot see: a meter on its
+// terminals reads the output times (1 + gain_percent / 100), plus offset, in
+// the output's unit.
+struct Drift {
+    float gain_percent = 0.0f;
+    float offset = 0.0f;
+};
+
+// The most a drift may be, either way: a gain in percent, an offset in the
+// output's unit.
+constexpr float kMostDriftGain = 100.0f;
+constexpr float kMostDriftOffset = 100.0f;
+
 struct Channel {
     std::int16_t range = 0;
     float output = 0.0f;
     std::int16_t power_on_range = 0;
     float power_on_value = 0.0f;
     std::array<Calibration, kRangeCount> calibration{};
+    Drift drift{};
+};
+
+// What a meter on a channel's terminals reads, as a 4½-digit meter shows it:
+// at most 19999 counts, on the lowest of its ranges (0.2, 2, 20, 200 and 2000
+// in the output's unit) that holds the reading; decimals is 5 on the lowest, 1
+// on the highest.
+struct MeterReading {
+    double value = 0;
+    int decimals = 0;
 };
 
 struct Module {
@@ -101,6 +124,7 @@ constexpr std::int16_t kFactoryFirmware = 3;
 constexpr std::int16_t kMaxFirmware = 32767;
 
 bool operator==(const Calibration &a, const Calibration &b);
+bool operator==(const Drift &a, const Drift &b);
 bool operator==(const Channel &a, const Channel &b);
 bool operator==(const Module &a, const Module &b);
 bool operator==(const Refusal &a, const Refusal &b);
@@ -160,6 +184,11 @@ std::string refused_call_label(Call call);
 RefusalAnswer answer_by_refusals(Backplane &backplane, Call call, int slot, int channel);
 // What that would give, with nothing changed.
 RefusalAnswer refusals_answer(const Backplane &backplane, Call call, int slot, int channel);
+
+// Whether a drift can be given: finite, and within the most either way.
+bool is_possible_drift(const Drift &drift);
+// What a meter on the channel's terminals reads: its output with its drift.
+MeterReading meter_reading(const Channel &channel);
 
 // A calibration as the factory would leave it: deterministic, different per channel.
 Calibration factory_calibration(int channel, int range);

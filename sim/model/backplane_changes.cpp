@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 namespace zmod4710_sim {
 
@@ -12,13 +13,17 @@ namespace {
 constexpr ChangeRefused::Reason kBadArgument = ChangeRefused::Reason::bad_argument;
 constexpr ChangeRefused::Reason kNoModule = ChangeRefused::Reason::no_module;
 
-std::optional<Module> &slot_at(Backplane &backplane, int slot) {
+void check_slot(int slot) {
     if (slot < 0 || slot >= kSlotCount) {
         throw ChangeRefused("slot " + std::to_string(slot) +
                                 " does not exist: a backplane has slots 0 to " +
                                 std::to_string(kSlotCount - 1),
                             kBadArgument);
     }
+}
+
+std::optional<Module> &slot_at(Backplane &backplane, int slot) {
+    check_slot(slot);
     return backplane.slots[static_cast<std::size_t>(slot)];
 }
 
@@ -26,16 +31,17 @@ std::string described(const Module &module) {
     return "a " + module_label(module.kind);
 }
 
-Channel &channel_at(Backplane &backplane, int slot, int channel) {
-    const std::optional<Module> &occupant = slot_at(backplane, slot);
-    Module *module = analog_module(backplane, slot);
+const Channel &channel_at(const Backplane &backplane, int slot, int channel) {
+    check_slot(slot);
+    const std::optional<Module> &occupant = backplane.slots[static_cast<std::size_t>(slot)];
+    const Module *module = analog_module(backplane, slot);
     if (module == nullptr) {
         throw ChangeRefused("slot " + std::to_string(slot) + " holds " +
                                 (occupant ? described(*occupant) : "no module") +
                                 ", not an analog-output module",
                             kNoModule);
     }
-    Channel *found = channel_of(*module, channel);
+    const Channel *found = channel_of(*module, channel);
     if (found == nullptr) {
         throw ChangeRefused("the " + module_label(module->kind) + " in slot " +
                                 std::to_string(slot) + " has channels 0 to " +
@@ -43,6 +49,16 @@ Channel &channel_at(Backplane &backplane, int slot, int channel) {
                             kBadArgument);
     }
     return *found;
+}
+
+Channel &channel_at(Backplane &backplane, int slot, int channel) {
+    return const_cast<Channel &>(channel_at(std::as_const(backplane), slot, channel));
+}
+
+std::string formatted_drift_limits() {
+    return "a drift's gain is -" + shortest_text(kMostDriftGain) + " to " +
+           shortest_text(kMostDriftGain) + " %, its offset -" + shortest_text(kMostDriftOffset) +
+           " to " + shortest_text(kMostDriftOffset) + " in the output's unit";
 }
 
 } // namespace
@@ -118,6 +134,20 @@ Calibration set_calibration(Backplane &backplane, int slot, int channel, int ran
     return before;
 }
 
+Drift set_drift(Backplane &backplane, int slot, int channel, const Drift &drift) {
+    if (!is_possible_drift(drift)) {
+        throw ChangeRefused(formatted_drift_limits(), kBadArgument);
+    }
+    Drift &target = channel_at(backplane, slot, channel).drift;
+    const Drift before = target;
+    target = drift;
+    return before;
+}
+
+MeterReading read_meter(const Backplane &backplane, int slot, int channel) {
+    return meter_reading(channel_at(backplane, slot, channel));
+}
+
 void add_refusal(Backplane &backplane, const Refusal &refusal) {
     if (const std::optional<RefusalFault> fault = refusal_fault(refusal)) {
         throw ChangeRefused(fault->reason, kBadArgument);
@@ -165,6 +195,14 @@ Told make_calibration(Backplane &backplane, int slot, int channel, int range,
         *before = was;
     }
     return {told_calibrate(slot, channel, range, calibration)};
+}
+
+Told make_drift(Backplane &backplane, int slot, int channel, const Drift &drift, Drift *before) {
+    const Drift was = set_drift(backplane, slot, channel, drift);
+    if (before != nullptr) {
+        *before = was;
+    }
+    return {told_drift(slot, channel, drift)};
 }
 
 Told make_refusal(Backplane &backplane, const Refusal &refusal) {

@@ -57,6 +57,11 @@ Module remove_module(Backplane &backplane, int slot);
 // Sets one channel's calibration for one range and returns the one it had.
 Calibration set_calibration(Backplane &backplane, int slot, int channel, int range,
                             Calibration calibration);
+// Gives one channel a drift of its own and returns the one it had; refuses one
+// that is not possible (is_possible_drift).
+Drift set_drift(Backplane &backplane, int slot, int channel, const Drift &drift);
+// What a meter on one channel's terminals reads.
+MeterReading read_meter(const Backplane &backplane, int slot, int channel);
 // Adds a refusal after those pending; refuses one with a fault (refusal_fault).
 void add_refusal(Backplane &backplane, const Refusal &refusal);
 // Removes every refusal pending, and returns how many there were.
@@ -74,6 +79,8 @@ Told make_insert(Backplane &backplane, int slot, ModuleKind kind, std::int16_t f
 Told make_remove(Backplane &backplane, int slot, Module *removed = nullptr);
 Told make_calibration(Backplane &backplane, int slot, int channel, int range,
                       Calibration calibration, Calibration *before = nullptr);
+Told make_drift(Backplane &backplane, int slot, int channel, const Drift &drift,
+                Drift *before = nullptr);
 Told make_refusal(Backplane &backplane, const Refusal &refusal);
 // Tells nothing when there was nothing to clear.
 Told make_clear_refusals(Backplane &backplane, std::size_t *cleared = nullptr);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <initializer_list>
 #include <limits>
 #include <vector>
@@ -60,6 +61,17 @@ float value_member(const JsonValue &object, const std::string &parent, const std
     throw StateError(field_path(parent, key) + ": expected a number from " +
                      format_limit(limits.low) + " to " + format_limit(limits.high) + " (" +
                      range_name(range) + ")");
+}
+
+// A number from -most to most, as a float.
+float bounded_member(const JsonValue &object, const std::string &parent, const std::string &key,
+                     float most) {
+    const std::optional<double> number = member(object, parent, key).number();
+    if (number && std::fabs(*number) <= static_cast<double>(most)) {
+        return static_cast<float>(*number);
+    }
+    throw StateError(field_path(parent, key) + ": expected a number from -" + format_limit(most) +
+                     " to " + format_limit(most));
 }
 
 // "\"ZM-4710\", \"ZM-4704\" or \"other\""
@@ -187,6 +199,16 @@ void write_channel(JsonWriter &out, std::size_t index, const Channel &channel) {
     out.real(channel.power_on_value);
     out.next("calibration");
     write_calibration(out, channel.calibration);
+    // Only for a channel given one: a state without drift is as it always was.
+    if (!(channel.drift == Drift{})) {
+        out.next("drift");
+        out.open('{');
+        out.next("gain_percent");
+        out.real(channel.drift.gain_percent);
+        out.next("offset");
+        out.real(channel.drift.offset);
+        out.close('}');
+    }
     out.close('}');
 }
 
@@ -268,10 +290,22 @@ std::array<Calibration, kRangeCount> calibration_from_json(const JsonValue &list
     return calibration;
 }
 
+Drift drift_from_json(const JsonValue *object, const std::string &path) {
+    if (object == nullptr) {
+        return Drift{};
+    }
+    if (!object->is_object()) {
+        throw StateError(path + ": expected an object");
+    }
+    check_known_fields(*object, path, {"gain_percent", "offset"});
+    return Drift{bounded_member(*object, path, "gain_percent", kMostDriftGain),
+                 bounded_member(*object, path, "offset", kMostDriftOffset)};
+}
+
 Channel channel_from_json(const JsonValue &object, std::size_t index, const std::string &path) {
     check_known_fields(
         object, path,
-        {"channel", "range", "output", "power_on_range", "power_on_value", "calibration"});
+        {"channel", "range", "output", "power_on_range", "power_on_value", "calibration", "drift"});
     if (static_cast<std::size_t>(integer_member(object, path, "channel", 0, 255)) != index) {
         throw StateError(path + ".channel: expected " + std::to_string(index));
     }
@@ -284,6 +318,7 @@ Channel channel_from_json(const JsonValue &object, std::size_t index, const std:
     channel.power_on_value = value_member(object, path, "power_on_value", channel.power_on_range);
     channel.calibration = calibration_from_json(array_member(object, path, "calibration"),
                                                 field_path(path, "calibration"));
+    channel.drift = drift_from_json(object.find("drift"), field_path(path, "drift"));
     return channel;
 }
 

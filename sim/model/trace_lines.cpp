@@ -359,6 +359,15 @@ bool read_slot(Cursor &at, TraceLine &line) {
 
 constexpr std::string_view kTimeZero = "! time zero ";
 
+// "drift 0 1 gain 2.5 offset -0.01": the channel and the drift it has from now on.
+bool read_drift(Cursor &at, TraceLine &line) {
+    line.slot = at.expect("drift ").number<int>();
+    line.channel = at.expect(" ").number<int>();
+    line.drift.gain_percent = at.expect(" gain ").number<float>();
+    line.drift.offset = at.expect(" offset ").number<float>();
+    return at.at_end() && is_possible_drift(line.drift);
+}
+
 // The length of a UTF-8 sequence by its first byte; 0 for a byte no sequence
 // begins with.
 std::size_t sequence_length(unsigned char lead) {
@@ -496,6 +505,11 @@ std::string told_calibrate(int slot, int channel, int range, const Calibration &
            std::to_string(calibration.offset);
 }
 
+std::string told_drift(int slot, int channel, const Drift &drift) {
+    return "! drift " + std::to_string(slot) + " " + std::to_string(channel) + " gain " +
+           shortest_text(drift.gain_percent) + " offset " + shortest_text(drift.offset);
+}
+
 std::string told_refuse(const Refusal &refusal) {
     return "! refuse " +
            (refusal.call == Call::any ? "any" : "zmod4710_" + call_name(refusal.call)) +
@@ -576,7 +590,9 @@ std::optional<TraceLine> read_trace_line(std::string_view text) {
     if (at.starts_with("! ")) {
         line.kind = TraceLine::Kind::change;
         line.change = at.expect("! ").rest();
-        return is_plain_text(line.change) ? std::optional<TraceLine>(line) : std::nullopt;
+        const bool read =
+            is_plain_text(line.change) && (!at.starts_with("drift ") || read_drift(at, line));
+        return read ? std::optional<TraceLine>(line) : std::nullopt;
     }
     return at.starts_with("zmod4710_") && read_call(at, line.record)
                ? std::optional<TraceLine>(line)

@@ -82,6 +82,8 @@ std::string told_insert(int slot, ModuleKind kind, int firmware);
 std::string told_remove(int slot);
 std::string told_reset();
 std::string told_calibrate(int slot, int channel, int range, const Calibration &calibration);
+// "! drift 0 1 gain 2.5 offset -0.01": the drift a channel has from now on.
+std::string told_drift(int slot, int channel, const Drift &drift);
 std::string told_refuse(const Refusal &refusal);
 std::string told_clear_refusals(std::size_t count);
 std::string told_power_cycle();
@@ -102,8 +104,10 @@ struct TraceLine {
     Kind kind = Kind::call;
     // A call, as call_text told it (its time is not told).
     CallRecord record;
-    // A change: what was done ("power cycle").
+    // A change: what was done ("power cycle"); a drift given also tells its
+    // slot and channel, and the drift.
     std::string_view change;
+    Drift drift;
     // A slot: its module, or nothing when it is empty; its power-on mode
     // (mode, 0 when it holds no analog-output module). A channel: slot,
     // channel, its output in range, and its power-on value in its range.

@@ -181,6 +181,8 @@ _SIGNATURES = {
     "zmod4710_sim_power_cycle": [],
     "zmod4710_sim_calibrate": [ctypes.c_int, ctypes.c_int, ctypes.c_short, ctypes.c_ushort,
                                ctypes.c_short],
+    "zmod4710_sim_drift": [ctypes.c_int, ctypes.c_int, ctypes.c_float, ctypes.c_float],
+    "zmod4710_sim_meter": [ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_double)],
     "zmod4710_sim_refuse": [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
                             ctypes.c_int],
     "zmod4710_sim_refuse_after": [ctypes.c_char_p, ctypes.c_int, ctypes.c_int, ctypes.c_int,
@@ -331,6 +333,24 @@ def calibrate(slot, channel, range_code, gain, offset):
         _integer("slot", slot), _integer("channel", channel),
         _integer("range_code", range_code, _SHORT), _integer("gain", gain, _USHORT),
         _integer("offset", offset, _SHORT)))
+
+
+def drift(slot, channel, gain_percent, offset):
+    """The channel's own error, which only a meter sees: from now on it reads the
+    output times (1 + gain_percent / 100), plus offset (each -100 to 100)."""
+    _done("drift", library.zmod4710_sim_drift(
+        _integer("slot", slot), _integer("channel", channel),
+        _number("gain_percent", gain_percent), _number("offset", offset)))
+
+
+def meter(slot, channel):
+    """What a 4 1/2-digit meter on the channel's terminals reads, in the unit of
+    its range: its output with its drift, to the meter's resolution."""
+    reading = ctypes.c_double()
+    _done("meter", library.zmod4710_sim_meter(_integer("slot", slot),
+                                              _integer("channel", channel),
+                                              ctypes.byref(reading)))
+    return reading.value
 
 
 def refuse(call, *, slot=ANY, channel=ANY, result=REFUSED_ON_REQUEST, times=1, after=0):

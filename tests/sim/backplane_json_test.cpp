@@ -45,6 +45,7 @@ Backplane varied_backplane() {
     module.channels[4].output = 1e-30f;
     module.channels[5].power_on_value = 4.9999995f;
     module.channels[7].calibration[5] = {65535, -32768};
+    module.channels[6].drift = {-100.0f, 0.0123f};
     backplane.slots[3] = factory_module(ModuleKind::zm4704, 12);
     backplane.slots[6] = factory_module(ModuleKind::other, 1);
     backplane.refusals.push_back({Call::any, 3, std::nullopt, -2, std::nullopt, 4});
@@ -121,6 +122,14 @@ TEST(BackplaneJson, RefusesAStateItCannotHoldAndSaysWhere) {
         {[](json &j) { j["slots"][0]["channels"][7]["calibration"][5]["range"] = 4; },
          "calibration[5].range: expected 5"},
         {[](json &j) { j["slots"][1]["firmware"] = 1.5; }, "slots[1].firmware"},
+        {[](json &j) { j["slots"][0]["channels"][6]["drift"]["gain_percent"] = -100.5; },
+         "slots[0].channels[6].drift.gain_percent: expected a number from -100 to 100"},
+        {[](json &j) { j["slots"][0]["channels"][6]["drift"]["offset"] = "1"; },
+         "slots[0].channels[6].drift.offset"},
+        {[](json &j) { j["slots"][0]["channels"][6]["drift"] = 1; },
+         "slots[0].channels[6].drift: expected an object"},
+        {[](json &j) { j["slots"][0]["channels"][6]["drift"].erase("offset"); },
+         "slots[0].channels[6].drift.offset: missing"},
         {[](json &j) { j["slots"][0]["channels"][2]["channel"] = 3; },
          "slots[0].channels[2].channel: expected 2"},
         {[](json &j) { j["slots"][0]["channels"][2].erase("output"); },

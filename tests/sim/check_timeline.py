@@ -180,7 +180,7 @@ def from_vcd(text, timed):
             pending[(slot, "")] = name
             continue
         channel, _, field = name.removeprefix("channel").partition("_")
-        if field in ("refused", "callback"):
+        if field in ("refused", "callback", "drift"):
             pending[(slot, channel)] = field
         else:
             values[(slot, name)] = written
@@ -346,6 +346,20 @@ check("a module replaced", [written("replaced.txt", [
     r("0.000010", 4, 0, "end", v="0", rng=0, pv="0", prng=0, mode=1, cause=END),
     r("0.000010", 4, 6, "end", module="no", cause=END),
 ])
+
+# A drift changes nothing the module holds: an event on its channel, also on
+# one not told yet; one beyond what a drift can be is a bad line.
+check("a drift given", [written("drift.txt", [
+    f"{t(0)} 5 zmod4710_WriteAO(0, 1, 4, 20) = 0",
+    f"{t(100000)} 6 ! drift 0 1 gain 0.5 offset -0.01",
+    f"{t(200000)} 6 ! drift 0 2 gain -1 offset 0",
+    f"{t(200000)} 6 ! drift 0 2 gain 101 offset 0",
+])], [
+    r("0.000000", 0, 1, ma="20", rng=4, cause="zmod4710_WriteAO"),
+    r("0.100000", 0, 1, "drift", ma="20", rng=4, cause="drift 0 1 gain 0.5 offset -0.01"),
+    r("0.200000", 0, 2, "drift", module="", cause="drift 0 2 gain -1 offset 0"),
+    r("0.200000", 0, 1, "end", ma="20", rng=4, cause=END),
+], errors="zmod4710-sim: {0}:4: not a trace line, skipped\n", status=1)
 
 # Both units on one channel, its module taken out and put back, a call refused
 # for want of a module (on a slot never told of: it has none), and the

@@ -96,6 +96,50 @@ static void refuses_what_the_command_line_would(void) {
     EXPECT(zmod4710_sim_power_on_mode(0, NULL), ZMOD4710_SIM_BAD_ARGUMENT);
 }
 
+/* A meter reads the output with the channel's drift, as a 4 1/2-digit meter
+ * shows it: no more than 19999 counts, on the lowest range that holds it. */
+static void reads_a_meter_on_a_drifted_channel(void) {
+    static const struct {
+        short range;
+        float output, gain, offset;
+        double reading;
+    } rows[] = {
+        {3, 0.0f, 0.0f, 0.19999f, 0.19999}, {3, 0.0f, 0.0f, 0.2f, 0.2},
+        {0, 5.0f, 0.0f, 0.0f, 5.0},         {4, 20.0f, 0.5f, -0.01f, 20.09},
+        {3, 10.0f, 100.0f, 0.0f, 20.0},     {3, -10.0f, -50.0f, 0.0f, -5.0},
+        {1, 10.0f, -100.0f, 0.0f, 0.0},     {3, 10.0f, 100.0f, 100.0f, 120.0},
+        {3, 1.0f, 0.0f, 0.000004f, 1.0},    {3, 1.0f, 0.0f, 0.00006f, 1.0001},
+    };
+    size_t row;
+    double reading = -1.0;
+
+    EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
+    for (row = 0; row < sizeof rows / sizeof rows[0]; ++row) {
+        EXPECT(zmod4710_WriteAO(0, 2, rows[row].range, rows[row].output), ZMOD4710_SIM_OK);
+        EXPECT(zmod4710_sim_drift(0, 2, rows[row].gain, rows[row].offset), ZMOD4710_SIM_OK);
+        EXPECT(zmod4710_sim_meter(0, 2, &reading), ZMOD4710_SIM_OK);
+        if (reading != rows[row].reading) {
+            printf("row %d: the meter read %.6f, expected %.6f\n", (int)row, reading,
+                   rows[row].reading);
+            ++failures;
+        }
+    }
+    EXPECT(zmod4710_sim_drift(0, 2, 100.5f, 0.0f), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_drift(0, 2, 0.0f, -100.5f), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_drift(0, 8, 0.0f, 0.0f), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_drift(4, 0, 0.0f, 0.0f), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_sim_meter(0, 8, &reading), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_meter(8, 0, &reading), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_meter(4, 0, &reading), ZMOD4710_SIM_NO_MODULE);
+    EXPECT(zmod4710_sim_meter(0, 2, NULL), ZMOD4710_SIM_BAD_ARGUMENT);
+    EXPECT(zmod4710_sim_power_cycle(), ZMOD4710_SIM_OK); /* 0 V, and the drift kept */
+    EXPECT(zmod4710_sim_meter(0, 2, &reading), ZMOD4710_SIM_OK);
+    EXPECT(reading == 0.00006, 1);
+    EXPECT(zmod4710_sim_reset(), ZMOD4710_SIM_OK); /* no drift */
+    EXPECT(zmod4710_sim_meter(0, 2, &reading), ZMOD4710_SIM_OK);
+    EXPECT(reading == 0.0, 1);
+}
+
 static void refuses_calls_on_request(void) {
     EXPECT(zmod4710_Init(0), ZMOD4710_SIM_OK);
     EXPECT(zmod4710_sim_refuse("zmod4710_WriteAO", 0, 1, 7, 2), ZMOD4710_SIM_OK);
@@ -317,6 +361,7 @@ int main(void) {
     EXPECT(zmod4710_sim_use_memory(), ZMOD4710_SIM_OK);
     arranges_and_reads_back_the_backplane();
     refuses_what_the_command_line_would();
+    reads_a_meter_on_a_drifted_channel();
     refuses_calls_on_request();
     keeps_the_calls_made();
     starts_clean_on_reset();

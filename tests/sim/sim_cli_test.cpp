@@ -209,6 +209,51 @@ TEST_F(SimCli, CalibratesOneChannelInOneRange) {
                    "slot 7 holds no module");
 }
 
+// A meter reads the output with the drift given, to a 4 1/2-digit meter's
+// resolution; the drift is shown, kept by a power cycle, cleared by a reset.
+TEST_F(SimCli, AMeterReadsTheOutputWithTheDriftGiven) {
+    state_file.store(busy_backplane()); // slot 0 CH 0: 12 mA; CH 3: -2.5 V
+    const std::pair<std::vector<std::string>, std::string> readings[] = {
+        {{"meter", "0", "0"}, "12.000 mA\n"},
+        {{"meter", "0", "3"}, "-2.500 V\n"}, // 25000 counts: the 20 V range
+        {{"meter", "0", "1"}, "0.00000 V\n"},
+        {{"drift", "0", "0", "--gain", "0.5", "--offset", "-0.01"},
+         "Slot 0 CH 0: drift gain 0.5 %, offset -0.01 (was gain 0 %, offset 0)\n"},
+        {{"meter", "0", "0"}, "12.050 mA\n"}, // 12 x 1.005 - 0.01
+        {{"drift", "0", "3", "--gain", "-100", "--offset", "100"},
+         "Slot 0 CH 3: drift gain -100 %, offset 100 (was gain 0 %, offset 0)\n"},
+        {{"meter", "0", "3"}, "100.00 V\n"},
+        {{"drift", "0", "3", "--gain", "1e-3", "--offset", "+.00004"},
+         "Slot 0 CH 3: drift gain 0.001 %, offset 4e-05 (was gain -100 %, offset 100)\n"},
+        {{"meter", "0", "3"}, "-2.500 V\n"}, // -2.500065: below the resolution
+    };
+    for (const auto &[arguments, printed] : readings) {
+        const CliRun result = run(arguments);
+        EXPECT_EQ(result.status, 0) << testing::PrintToString(arguments) << result.errors;
+        EXPECT_EQ(result.output, printed) << testing::PrintToString(arguments);
+    }
+    EXPECT_NE(
+        run({"show"}).output.find("  7   0 ~ 5V         0.0000 V    0 ~ 5V              0.0000 V\n"
+                                  "  CH 0 drift: gain +0.5 %, offset -0.01 mA\n"
+                                  "  CH 3 drift: gain +0.001 %, offset +4e-05 V\n"),
+        std::string::npos)
+        << run({"show"}).output;
+    run({"power-cycle"}); // CH 0 takes its 4 mA power-on value; its drift stays
+    EXPECT_EQ(run({"meter", "0", "0"}).output, "4.010 mA\n");
+    run({"reset"});
+    EXPECT_EQ(run({"meter", "0", "0"}).output, "0.00000 V\n");
+
+    run({"insert", "3", "--module", "ZM-4704"});
+    const std::string unchanged = read_text_file(state_path);
+    expect_refused({"meter", "3", "4"}, 2, "the ZM-4704 in slot 3 has channels 0 to 3");
+    expect_refused({"drift", "3", "4", "--gain", "1", "--offset", "0"}, 2,
+                   "the ZM-4704 in slot 3 has channels 0 to 3");
+    expect_refused({"meter", "5", "0"}, 1, "slot 5 holds no module");
+    expect_refused({"drift", "5", "0", "--gain", "1", "--offset", "0"}, 1,
+                   "slot 5 holds no module");
+    EXPECT_EQ(read_text_file(state_path), unchanged);
+}
+
 TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
     state_file.store(busy_backplane());
     const std::pair<std::vector<std::string>, std::string> cases[] = {
@@ -235,6 +280,18 @@ TEST_F(SimCli, RefusesAWrongCommandLineWithOneLineAndNoChange) {
         {{"calibrate", "0", "1", "0", "--gain", "1e3", "--offset", "1"}, "--gain"},
         {{"calibrate", "0", "1", "0", "--gain", "1", "--offset", "--5"}, "--offset"},
         {{"insert", "1", "--firmware", ""}, "--firmware"},
+        {{"meter", "8", "0"}, "SLOT"},
+        {{"meter", "0", "-1"}, "CHANNEL"},
+        {{"drift", "0", "1", "--gain", "100.01", "--offset", "0"},
+         "--gain: expected a number from -100 to 100, got 100.01"},
+        {{"drift", "0", "1", "--gain", "1", "--offset", "-101"}, "--offset"},
+        {{"drift", "0", "1", "--gain", "nan", "--offset", "0"},
+         "--gain: expected a decimal number, got nan"},
+        {{"drift", "0", "1", "--gain", "1", "--offset", "inf"}, "--offset"},
+        {{"drift", "0", "1", "--gain", "1", "--offset", "0.5mA"}, "--offset"},
+        {{"drift", "0", "1", "--gain", "0x1", "--offset", "0"}, "--gain"},
+        {{"drift", "0", "1", "--gain", "", "--offset", "0"}, "--gain"},
+        {{"drift", "0", "1", "--gain", "1"}, "--offset is required"},
         {{"--state", "", "show"}, "an empty path names no file"},
     };
     for (const auto &[arguments, reason] : cases) {
@@ -412,7 +469,8 @@ TEST_F(SimCli, TheStateOptionNamesAnotherFile) {
 TEST_F(SimCli, HelpsWithTheProgramAndEveryCommand) {
     const CliRun program = run({"--help"});
     EXPECT_EQ(program.status, 0);
-    for (const char *command : {"show", "power-cycle", "insert", "remove", "calibrate", "reset"}) {
+    for (const char *command :
+         {"show", "power-cycle", "insert", "remove", "calibrate", "drift", "meter", "reset"}) {
         EXPECT_NE(program.output.find(std::string("\n  ") + command + " "), std::string::npos)
             << command;
         const CliRun help = run({command, "--help"});

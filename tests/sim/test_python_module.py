@@ -70,6 +70,7 @@ def test_a_callbacks_failure_is_raised_from_the_call_and_the_call_goes_on(callba
     (lambda: sim.use_state("a.json\0b"), ValueError),
     (lambda: sim.insert(1, module="ZM-4710\0"), ValueError),
     (lambda: sim.refuse("WriteAO", 0), TypeError),  # slot, channel, ... by keyword only
+    (lambda: sim.drift(0, 0, "1", 0), TypeError),
 ])
 def test_what_c_cannot_take_is_refused_before_c_is_called(call, raised, tmp_path):
     os.chdir(tmp_path)
@@ -83,6 +84,19 @@ def test_refusals_take_their_arguments_by_keyword():
     sim.refuse("WriteAO", slot=0, channel=2, result=7, after=1, times=sim.ALWAYS)
     assert [sim.write_ao(0, 2, 0, 1.0) for _ in range(3)] == [sim.OK, 7, 7]
     assert sim.write_ao(0, 3, 0, 1.0) == sim.OK
+
+
+def test_a_meter_reads_the_output_with_the_channels_drift():
+    assert sim.init(0) == sim.OK and sim.write_ao(0, 1, 4, 20.0) == sim.OK
+    assert sim.meter(0, 1) == 20.0
+    sim.drift(0, 1, 0.5, -0.01)
+    assert sim.meter(0, 1) == pytest.approx(20.09)  # 20.090 shown as 20.09 on its 200 mA range
+    sim.power_cycle()  # kept; the channel takes its power-on value, 0 V
+    assert sim.meter(0, 1) == pytest.approx(-0.01)
+    with pytest.raises(sim.SimulatorError):
+        sim.meter(1, 0)  # no module in slot 1
+    with pytest.raises(sim.SimulatorError):
+        sim.drift(0, 1, 100.5, 0)
 
 
 def test_every_function_is_told_in_pydoc_and_on_its_page():

@@ -69,6 +69,12 @@ ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_remove(int slot);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_cycle(void);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_calibrate(int slot, int channel, short range,
                                                       unsigned short gain, short offset);
+/* Gives a channel an error of its own, which only a meter sees: from now on
+ * it reads the output times (1 + gain_percent / 100), plus offset, in the
+ * output's unit. gain_percent -100 to 100, offset -100 to 100; 0 and 0: none.
+ * A power cycle keeps it, a reset clears it. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_drift(int slot, int channel, float gain_percent,
+                                                  float offset);
 /* The next times matching calls ("WriteAO" or "zmod4710_WriteAO"; "any": every
  * call but GetLibVersion) return result; slot and channel may be
  * ZMOD4710_SIM_ANY, times ZMOD4710_SIM_ALWAYS. */
@@ -87,6 +93,11 @@ ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_output(int slot, int channel, short 
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_on_value(int slot, int channel, short *range,
                                                            float *value);
 ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_power_on_mode(int slot, short *mode);
+/* What a meter on a channel's terminals reads, in the unit of the channel's
+ * range: its output with its drift, to the resolution of a 4 1/2-digit meter
+ * (at most 19999 counts, on the lowest of the ranges 0.2, 2, 20, 200 and 2000
+ * that holds it). A channel without drift reads its output. */
+ZMOD4710_API int ZMOD4710_CALL zmod4710_sim_meter(int slot, int channel, double *reading);
 
 /* One call of the module library that this process made. */
 typedef struct zmod4710_sim_call {
