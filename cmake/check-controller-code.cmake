@@ -21,7 +21,7 @@ foreach(variable FLAVOUR COMPILER NM SOURCE_DIR WORK_DIR)
 endforeach()
 include(${CMAKE_CURRENT_LIST_DIR}/ce-c-run-time.cmake)
 
-set(folders kit power_on basic_info)
+set(folders kit power_on basic_info loop_check)
 set(allowed ${ZMOD4710_CE_C_RUN_TIME})
 if(FLAVOUR STREQUAL "native")
     set(flags -std=c++03 -pedantic-errors -Wall -Wextra -Werror -fno-exceptions -fno-rtti)

@@ -1,6 +1,6 @@
-# The controller bundle: `cpack` makes a ZIP of the two programs and a note on
+# The controller bundle: `cpack` makes a ZIP of the three programs and a note on
 # deploying them. The module library is the vendor's and is not in it.
-install(TARGETS ao_power_on ao_basic_info RUNTIME DESTINATION .)
+install(TARGETS ao_power_on ao_basic_info ao_loop_check RUNTIME DESTINATION .)
 
 if(WIN32)
     set(ZMOD4710_LIBRARY_FILE_NAME zmod4710.dll)

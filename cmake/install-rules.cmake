@@ -8,7 +8,7 @@ include(CMakePackageConfigHelpers)
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/zmod4710)
 set(pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(TARGETS ao_power_on ao_basic_info zmod4710-sim EXPORT zmod4710-targets
+install(TARGETS ao_power_on ao_basic_info ao_loop_check zmod4710-sim EXPORT zmod4710-targets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS zmod4710 EXPORT zmod4710-targets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -18,8 +18,8 @@ install(FILES kit/zmod4710.h sim/library/include/zmod4710_sim.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 # find_package(zmod4710 CONFIG) gives zmod4710::zmod4710, and the programs
-# zmod4710::zmod4710-sim, zmod4710::ao_power_on and zmod4710::ao_basic_info for
-# tests that run them as processes. Every path in these
+# zmod4710::zmod4710-sim, zmod4710::ao_power_on, zmod4710::ao_basic_info and
+# zmod4710::ao_loop_check for tests that run them as processes. Every path in these
 # files is relative to where they lie, so the installed folder can be moved.
 install(EXPORT zmod4710-targets NAMESPACE zmod4710:: DESTINATION ${package_dir})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/zmod4710Config.cmake.in
@@ -56,7 +56,7 @@ string(REGEX REPLACE "/$" "" pkgconfig_to_prefix "${pkgconfig_to_prefix}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/zmod4710.pc.in ${PROJECT_BINARY_DIR}/zmod4710.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/zmod4710.pc DESTINATION ${pkgconfig_dir})
 
-install(FILES docs/ao_power_on.1 docs/ao_basic_info.1 docs/zmod4710-sim.1
+install(FILES docs/ao_power_on.1 docs/ao_basic_info.1 docs/ao_loop_check.1 docs/zmod4710-sim.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES docs/zmod4710.3 docs/zmod4710_sim.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)
 
@@ -72,10 +72,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_DESCRIPTION
     "The ZM-4710 and ZM-4704 analog-output modules' library (libzmod4710.so) as
 a simulation whose backplane lives in a state file; zmod4710-sim to see and
-change it, and to make the library refuse calls on request; the console
-tools ao_power_on and ao_basic_info; and what programs of one's own need to
-build against the library: headers, a CMake package, a pkg-config file and
-manual pages.")
+change it, to make the library refuse calls on request and to read a meter
+on a channel; the console tools ao_power_on, ao_basic_info and ao_loop_check;
+and what programs of one's own need to build against the library: headers,
+a CMake package, a pkg-config file and manual pages.")
 set(CPACK_PACKAGE_CONTACT "zmod4710 tools <maintainers@zmod4710-tools.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

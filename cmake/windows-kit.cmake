@@ -14,7 +14,7 @@ install(FILES examples/CMakeLists.txt examples/drive_channel.h examples/drive_ch
 
 find_program(MANDOC mandoc REQUIRED)
 set(html_pages "")
-foreach(page ao_power_on.1 ao_basic_info.1 zmod4710-sim.1 zmod4710.3 zmod4710_sim.3)
+foreach(page ao_power_on.1 ao_basic_info.1 ao_loop_check.1 zmod4710-sim.1 zmod4710.3 zmod4710_sim.3)
     set(html ${PROJECT_BINARY_DIR}/doc/${page}.html)
     add_custom_command(OUTPUT ${html}
                        COMMAND ${CMAKE_COMMAND} -DMANDOC=${MANDOC} -DPAGE=${PROJECT_SOURCE_DIR}/docs/${page}

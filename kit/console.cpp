@@ -138,15 +138,19 @@ bool is_decimal_number(const char *word) {
 }
 
 bool parse_float(const char *word, float &value) {
-    if (!is_decimal_number(word)) {
-        return false;
-    }
-    const double number = std::strtod(word, 0);
-    if (!(number >= -FLT_MAX && number <= FLT_MAX)) {
+    double number = 0.0;
+    if (!parse_decimal(word, number) || !(number >= -FLT_MAX && number <= FLT_MAX)) {
         return false;
     }
     value = static_cast<float>(number);
     return true;
+}
+
+// The end of a line: a line feed, or a carriage return, whose line feed the
+// next read drops.
+bool ends_line(Console &console, int c) {
+    console.after_carriage_return = c == '\r';
+    return c == EOF || c == '\n' || c == '\r';
 }
 
 } // namespace
@@ -167,7 +171,8 @@ bool read_int_answer(Console &console, int &value) {
 }
 
 bool read_float_answer(Console &console, float &value) {
-    char word[kMaxAnswerLength + 1];
+    // Zeroed, though read_word ends what it fills, as the analysis cannot see.
+    char word[kMaxAnswerLength + 1] = "";
     return read_word(console, word) && parse_float(word, value);
 }
 
@@ -181,6 +186,46 @@ bool read_char_answer(Console &console, char &answer) {
     }
     answer = static_cast<char>(c);
     return true;
+}
+
+bool parse_decimal(const char *text, double &value) {
+    if (!is_decimal_number(text)) {
+        return false;
+    }
+    const double number = std::strtod(text, 0);
+    if (!(number >= -DBL_MAX && number <= DBL_MAX)) {
+        return false;
+    }
+    value = number;
+    return true;
+}
+
+LineAnswer read_line_answer(Console &console, char (&line)[kMaxLineLength + 1]) {
+    if (!flush_output(console)) {
+        return NO_LINE;
+    }
+    int c = next_char(console);
+    if (c == EOF) {
+        return NO_LINE;
+    }
+    int length = 0;
+    bool unreadable = false;
+    for (; !ends_line(console, c); c = std::fgetc(console.in)) {
+        if (length == kMaxLineLength || c == '\0') {
+            unreadable = true;
+        } else {
+            line[length++] = static_cast<char>(c);
+        }
+    }
+    line[length] = '\0';
+    return unreadable ? LINE_UNREADABLE : LINE_ANSWER;
+}
+
+void skip_rest_of_line(Console &console) {
+    int c = next_char(console);
+    while (!ends_line(console, c)) {
+        c = std::fgetc(console.in);
+    }
 }
 
 void wait_for_key(Console &console) {

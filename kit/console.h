@@ -30,6 +30,25 @@ bool read_float_answer(Console &console, float &value);
 // The next character that is not white space; the rest of its line stays unread.
 bool read_char_answer(Console &console, char &answer);
 
+// The longest line kept by read_line_answer; the rest of a longer one is read
+// and dropped.
+const int kMaxLineLength = 80;
+
+enum LineAnswer { LINE_ANSWER, LINE_UNREADABLE, NO_LINE };
+
+// Reads what is left of the current line, for answers a line at a time (where
+// Enter alone means something): up to "\n", "\r\n" or a bare "\r", which is not
+// kept. LINE_UNREADABLE for a line longer than kMaxLineLength or holding a NUL
+// byte, read to its end all the same; NO_LINE at the end of input with nothing
+// read, or when the output can no longer be written.
+LineAnswer read_line_answer(Console &console, char (&line)[kMaxLineLength + 1]);
+
+// Drops what is left of the line an answer was typed on, and its end.
+void skip_rest_of_line(Console &console);
+
+// A finite decimal number, the whole text: [sign] digits, point, exponent.
+bool parse_decimal(const char *text, double &value);
+
 // Reads one character and discards it, and returns at once, at the end of input
 // too. A line end is one key whether it is sent as "\n", "\r\n" or a bare "\r":
 // after a carriage return the next read drops one line feed that comes first,

@@ -30,23 +30,29 @@ bool refuse(Console &console) {
 
 } // namespace
 
-bool prompt_output_request(Console &console, const RangeLabels &labels, OutputRequest &request) {
+bool prompt_range(Console &console, const RangeLabels &labels, short &range) {
     print_range_menu(console, labels);
-    int range = 0;
-    if (!read_int_answer(console, range) || !is_range_code(range)) {
+    int answer = 0;
+    if (!read_int_answer(console, answer) || !is_range_code(answer)) {
         return refuse(console);
     }
-    request.range = static_cast<short>(range);
-    print_jumper_reminder(console, request.range);
+    range = static_cast<short>(answer);
+    print_jumper_reminder(console, range);
+    return true;
+}
 
+bool prompt_channel(Console &console, int &channel) {
+    print_channel_prompt(console);
+    return read_int_answer(console, channel) || refuse(console);
+}
+
+bool prompt_output_request(Console &console, const RangeLabels &labels, OutputRequest &request) {
+    if (!prompt_range(console, labels, request.range)) {
+        return false;
+    }
     std::fprintf(console.out, "Set AO value, between %s \n", labels.text[request.range]);
     if (!read_float_answer(console, request.value)) {
         return refuse(console);
     }
-
-    print_channel_prompt(console);
-    if (!read_int_answer(console, request.channel)) {
-        return refuse(console);
-    }
-    return true;
+    return prompt_channel(console, request.channel);
 }

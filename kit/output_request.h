@@ -16,4 +16,10 @@ struct OutputRequest {
 // "invalid input" is printed, nothing more is asked and the result is false.
 bool prompt_output_request(Console &console, const RangeLabels &labels, OutputRequest &request);
 
+// The steps of that dialogue, for a tool that asks for no value: the range menu
+// and the answer, then the jumper reminder; the channel question and the
+// answer. Each refuses as the whole dialogue does.
+bool prompt_range(Console &console, const RangeLabels &labels, short &range);
+bool prompt_channel(Console &console, int &channel);
+
 #endif // KIT_OUTPUT_REQUEST_H

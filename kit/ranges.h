@@ -11,6 +11,13 @@ RangeKind range_kind(short range);
 
 bool is_range_code(int code);
 
+// The values a range spans, in volts or milliamperes: 4 to 20 for 4 ~ 20 mA.
+struct RangeSpan {
+    float low;
+    float high;
+};
+RangeSpan range_span(short range);
+
 // Each tool names the ranges in its own words, one label per range code.
 struct RangeLabels {
     const char *text[kRangeCount];

@@ -20,6 +20,7 @@ dpkg-deb -c "$package" | awk '{ print $6 }' | grep -v '/$' |
     sed 's/zmod4710-targets-[a-z]*\.cmake$/zmod4710-targets-CONFIG.cmake/' | sort > "$work/files"
 cat > "$work/expected" <<FILES
 ./usr/bin/ao_basic_info
+./usr/bin/ao_loop_check
 ./usr/bin/ao_power_on
 ./usr/bin/zmod4710-sim
 ./usr/include/zmod4710.h
@@ -37,6 +38,7 @@ cat > "$work/expected" <<FILES
 ./usr/share/zmod4710-sim/backplane.schema.json
 ./usr/share/zmod4710-sim/timeline.schema.json
 ./usr/share/man/man1/ao_basic_info.1.gz
+./usr/share/man/man1/ao_loop_check.1.gz
 ./usr/share/man/man1/ao_power_on.1.gz
 ./usr/share/man/man1/zmod4710-sim.1.gz
 ./usr/share/man/man3/zmod4710.3.gz

@@ -106,10 +106,12 @@ kit="$work/unpacked here/$name"
 sort > "$work/expected" <<FILES
 ./$name/README.txt
 ./$name/bin/ao_basic_info.exe
+./$name/bin/ao_loop_check.exe
 ./$name/bin/ao_power_on.exe
 ./$name/bin/zmod4710-sim.exe
 ./$name/bin/zmod4710.dll
 ./$name/doc/ao_basic_info.1.html
+./$name/doc/ao_loop_check.1.html
 ./$name/doc/ao_power_on.1.html
 ./$name/doc/zmod4710-sim.1.html
 ./$name/doc/zmod4710.3.html

@@ -37,7 +37,11 @@ int RecordingModuleLibrary::Init(int slot) {
 
 int RecordingModuleLibrary::WriteAO(int slot, int channel, short range, float value) {
     calls.push_back(call_text("WriteAO", slot, channel, range, value));
-    const int result = answer("WriteAO");
+    const auto turn = static_cast<std::size_t>(
+        std::count_if(writes.begin(), writes.end(),
+                      [](const Write &write) { return write.operation == "WriteAO"; }));
+    const int result = turn < write_ao_results.size() ? write_ao_results[turn] : answer("WriteAO");
+    refusals += turn < write_ao_results.size() && result != 0 ? 1 : 0;
     writes.push_back({"WriteAO", slot, channel, range, value, result});
     return result;
 }

@@ -23,6 +23,8 @@ public:
     // What each call answers, by operation name ("WriteAO"); 0 for any not named.
     // Init answers by module_slot, GetLibVersion with lib_version.
     std::map<std::string, int> results;
+    // What the WriteAO calls answer in turn, before results is asked.
+    std::vector<int> write_ao_results;
     // How many calls were answered with something other than 0.
     int refusals = 0;
 
