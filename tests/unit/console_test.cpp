@@ -165,3 +165,52 @@ TEST(WaitForKey, ReadsNothingPastACarriageReturn) {
 #endif
 
 } // namespace
+
+// Answers a line at a time: each kind of line end ends one line and is not
+// kept, a long line or one with a NUL byte is read to its end and refused, and
+// the end of input is no line.
+TEST(ReadLineAnswer, ReadsALineToItsEndWhateverItsLineEnd) {
+    struct Case {
+        std::string input;
+        std::vector<std::string> lines; // "!" for a line refused
+        std::string unread;
+    };
+    const Case cases[] = {
+        {"12.5\n\nq\n", {"12.5", "", "q"}, ""},
+        {"a\r\nb\rc\n", {"a", "b", "c"}, ""},
+        {"\r\n\r\n", {"", ""}, ""},
+        {"last", {"last"}, ""},
+        {std::string(81, '7') + "\n8\n", {"!", "8"}, ""},
+        {std::string(80, '7') + "\n", {std::string(80, '7')}, ""},
+        {std::string("1\0" "2\n3\n", 5), {"!", "3"}, ""},
+        {"x\ny\n", {"x"}, "y\n"},
+    };
+    for (const Case &c : cases) {
+        MemoryConsole memory(c.input);
+        for (const std::string &wanted : c.lines) {
+            char line[kMaxLineLength + 1];
+            const LineAnswer read = read_line_answer(memory.console(), line);
+            EXPECT_EQ(read == LINE_UNREADABLE ? "!" : std::string(line), wanted) << c.input;
+            EXPECT_NE(read, NO_LINE) << c.input;
+        }
+        if (c.unread.empty()) {
+            char line[kMaxLineLength + 1];
+            EXPECT_EQ(read_line_answer(memory.console(), line), NO_LINE) << c.input;
+        }
+        EXPECT_EQ(memory.unread_input(), c.unread) << c.input;
+    }
+}
+
+TEST(ReadLineAnswer, TheRestOfAnAnswersLineIsDroppedWithItsEnd) {
+    for (const char *input : {"4 1 junk\nnext\n", "4 1\r\nnext\n", "4 1\rnext\n"}) {
+        MemoryConsole memory(input);
+        int range = 0;
+        int channel = 0;
+        ASSERT_TRUE(read_int_answer(memory.console(), range));
+        ASSERT_TRUE(read_int_answer(memory.console(), channel));
+        skip_rest_of_line(memory.console());
+        char line[kMaxLineLength + 1];
+        EXPECT_EQ(read_line_answer(memory.console(), line), LINE_ANSWER) << input;
+        EXPECT_STREQ(line, "next") << input;
+    }
+}
