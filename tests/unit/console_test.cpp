@@ -182,7 +182,7 @@ TEST(ReadLineAnswer, ReadsALineToItsEndWhateverItsLineEnd) {
         {"last", {"last"}, ""},
         {std::string(81, '7') + "\n8\n", {"!", "8"}, ""},
         {std::string(80, '7') + "\n", {std::string(80, '7')}, ""},
-        {std::string("1\0" "2\n3\n", 5), {"!", "3"}, ""},
+        {std::string("1\0002\n3\n", 6), {"!", "3"}, ""},
         {"x\ny\n", {"x"}, "y\n"},
     };
     for (const Case &c : cases) {

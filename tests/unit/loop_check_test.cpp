@@ -110,20 +110,20 @@ TEST(LoopCheckTool, ChecksNinePointsAndReportsWhatWasRead) {
 
 // Each range's nine values, going up and coming down.
 TEST(LoopCheckTool, WritesEachRangesNinePoints) {
-    const std::pair<const char *, const char *> ranges[] = {
-        {"0", "0 1.25 2.5 3.75 5 3.75 2.5 1.25 0"},
-        {"1", "0 2.5 5 7.5 10 7.5 5 2.5 0"},
-        {"2", "-5 -2.5 0 2.5 5 2.5 0 -2.5 -5"},
-        {"3", "-10 -5 0 5 10 5 0 -5 -10"},
-        {"4", "4 8 12 16 20 16 12 8 4"},
-        {"5", "0 5 10 15 20 15 10 5 0"},
+    const std::pair<short, const char *> ranges[] = {
+        {0, "0 1.25 2.5 3.75 5 3.75 2.5 1.25 0"},
+        {1, "0 2.5 5 7.5 10 7.5 5 2.5 0"},
+        {2, "-5 -2.5 0 2.5 5 2.5 0 -2.5 -5"},
+        {3, "-10 -5 0 5 10 5 0 -5 -10"},
+        {4, "4 8 12 16 20 16 12 8 4"},
+        {5, "0 5 10 15 20 15 10 5 0"},
     };
     for (const auto &[range, values] : ranges) {
         RecordingModuleLibrary library;
-        run(library, std::string(range) + "\n3\n\n\n\n\n\n\n\n\n\n\n\n");
+        run(library, std::to_string(range) + "\n3\n\n\n\n\n\n\n\n\n\n\n\n");
         std::string written;
         for (const RecordingModuleLibrary::Write &write : library.writes) {
-            EXPECT_EQ(write.range, std::atoi(range));
+            EXPECT_EQ(write.range, range);
             EXPECT_EQ(write.channel, 3);
             written += (written.empty() ? "" : " ") + testing::PrintToString(write.value);
         }
