@@ -7,6 +7,9 @@
 #include "slot_scan.h"
 #include "typed_number.h"
 
+#include <cfloat>
+#include <cmath>
+
 namespace {
 
 const RangeLabels kRangeLabels = {
@@ -111,7 +114,12 @@ void leave_output(ModuleLibrary &library, Console &console, int slot, const Loop
     std::sprintf(prompt, "Set AO value to leave CH %d at, between %s, Enter to leave it : \n",
                  check.channel, kRangeLabels.text[check.range]);
     double value = 0.0;
-    const Answer answer = read_number_line(console, prompt, false, value);
+    Answer answer = read_number_line(console, prompt, false, value);
+    // What is written is a float: a number beyond one is asked again.
+    while (answer == ANSWERED_NUMBER && !(std::fabs(value) <= FLT_MAX)) {
+        tell_not_a_number(console, TYPED_NO_NUMBER, false);
+        answer = read_number_line(console, prompt, false, value);
+    }
     if (answer == ANSWERED_NOTHING) {
         std::fprintf(console.out, "CH %d left as the check left it \n", check.channel);
     } else if (answer == ANSWERED_NUMBER &&

@@ -19,15 +19,17 @@ const char *result_name(PointResult result) {
     return "FAIL";
 }
 
+// Printed straight to the console: a reading may be any finite number, and
+// no buffer of a fixed size holds every one.
 void print_point_row(Console &console, int number, const LoopPoint &point) {
-    char reading[32] = "-";
-    char error[32] = "-";
     if (point.read) {
-        std::sprintf(reading, "%.4f", point.reading);
-        std::sprintf(error, "%.3f", point.error);
+        std::fprintf(console.out, "%5d %6d %9.3f %10.4f %8.3f  %s \n", number, point.percent,
+                     static_cast<double>(point.value), point.reading, point.error,
+                     result_name(point.result));
+    } else {
+        std::fprintf(console.out, "%5d %6d %9.3f %10s %8s  %s \n", number, point.percent,
+                     static_cast<double>(point.value), "-", "-", result_name(point.result));
     }
-    std::fprintf(console.out, "%5d %6d %9.3f %10s %8s  %s \n", number, point.percent,
-                 static_cast<double>(point.value), reading, error, result_name(point.result));
 }
 
 // The point read whose error is furthest from 0, or -1 when none was read.

@@ -2,10 +2,10 @@
 # Runs one fuzz target for longer than the test suite does, keeping what it finds
 # in the build's corpus, and any input that breaks a rule in build/fuzz/tests/fuzz/artifacts.
 #
-#   scripts/fuzz.sh power_on|basic_info|state_reader [SECONDS] [more libFuzzer options]
+#   scripts/fuzz.sh power_on|basic_info|loop_check|state_reader [SECONDS] [more libFuzzer options]
 set -eu
 cd "$(dirname "$0")/.."
-target=${1:?"which target: power_on, basic_info or state_reader"}
+target=${1:?"which target: power_on, basic_info, loop_check or state_reader"}
 seconds=${2:-600}
 [ $# -ge 2 ] && shift 2 || shift $#
 

@@ -39,6 +39,14 @@ TEST_F(LoopCheckTool, FailsAtFullSpanOnADriftedChannelAsTheMeterReadsIt) {
     }
 }
 
+// Readings with a unit or a decimal comma asked again, a point skipped, and
+// full span out of tolerance; the channel left at 12 mA.
+TEST_F(LoopCheckTool, AsksAgainForWhatIsNoReadingAndSkipsAPointOnEnter) {
+    run_transcript(kTool, "loop_check/readings_asked_again_and_skipped");
+    EXPECT_EQ(channel(0, 1).range, 4);
+    EXPECT_EQ(channel(0, 1).output, 12.0f);
+}
+
 TEST_F(LoopCheckTool, EveryPointFailsWhenTheModuleRefusesTheChannel) {
     Backplane backplane;
     backplane.slots[0] = factory_module(ModuleKind::zm4704);
