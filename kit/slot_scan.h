@@ -15,4 +15,9 @@ bool find_module_slot(ModuleLibrary &library, int &slot);
 void report_no_module(Console &console);
 void report_module_slot(Console &console, int slot);
 
+// How a tool that goes straight to its dialogue begins: the scan, and the slot
+// told; with no module, that is told and a key waited for, so that the message
+// stays on the console. False when there is no module.
+bool find_and_report_module(ModuleLibrary &library, Console &console, int &slot);
+
 #endif // KIT_SLOT_SCAN_H

@@ -89,7 +89,7 @@ Answer run_point(ModuleLibrary &library, Console &console, int slot, LoopCheck &
                         library.WriteAO(slot, check.channel, check.range, point.value))) {
         std::fprintf(console.out, "Point %d FAIL , the output was not written \n", number);
         record_not_written(check);
-        return ANSWERED_NOTHING;
+        return ANSWERED_NOTHING; // the check goes on with the next point
     }
     char prompt[96];
     std::sprintf(prompt, "Reading in %s, Enter to skip, q to end : \n", unit);
@@ -135,12 +135,9 @@ void leave_output(ModuleLibrary &library, Console &console, int slot, const Loop
 
 int run_loop_check(ModuleLibrary &library, Console &console) {
     int slot = 0;
-    if (!find_module_slot(library, slot)) {
-        report_no_module(console);
-        wait_for_key(console);
+    if (!find_and_report_module(library, console, slot)) {
         return 0;
     }
-    report_module_slot(console, slot);
 
     short range = 0;
     int channel = 0;

@@ -105,12 +105,9 @@ void apply_retentive(ModuleLibrary &library, Console &console, int slot,
 
 int run_power_on(ModuleLibrary &library, Console &console) {
     int slot = 0;
-    if (!find_module_slot(library, slot)) {
-        report_no_module(console);
-        wait_for_key(console);
+    if (!find_and_report_module(library, console, slot)) {
         return 0;
     }
-    report_module_slot(console, slot);
 
     OutputRequest request = {0, 0.0f, 0};
     if (!prompt_output_request(console, kRangeLabels, request)) {
