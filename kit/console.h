@@ -5,7 +5,8 @@
 // input for the next read. Unlike formatted input, an answer must be a whole
 // number as typed: "12abc", "nan", an integer beyond 32 bits, a word of more than
 // 64 characters or with a NUL byte in it, or the end of input are not read as
-// anything, and the read says so.
+// anything, and the read says so. Where Enter alone is an answer, a tool reads
+// whole lines instead (read_line_answer).
 #ifndef KIT_CONSOLE_H
 #define KIT_CONSOLE_H
 
