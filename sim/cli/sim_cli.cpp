@@ -104,11 +104,11 @@ CLI::Validator decimal() {
         "", "decimal");
 }
 
-// A finite decimal number a float holds: a sign, digits, a point, an exponent;
+// A decimal number from -most to most: a sign, digits, a point, an exponent;
 // no "nan", "inf" or hexadecimal, whatever the parser would take.
-CLI::Validator decimal_number() {
+CLI::Validator decimal_within(float most) {
     return CLI::Validator(
-        [](const std::string &text) {
+        [most](const std::string &text) {
             const std::size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
             double number = 0;
             const char *end = text.data() + text.size();
@@ -120,23 +120,13 @@ CLI::Validator decimal_number() {
                 !(std::fabs(number) <= std::numeric_limits<float>::max())) {
                 return "expected a decimal number, got " + text;
             }
+            if (!(std::fabs(number) <= static_cast<double>(most))) {
+                return "expected a number from -" + shortest_text(most) + " to " +
+                       shortest_text(most) + ", got " + text;
+            }
             return std::string();
         },
         "", "number");
-}
-
-// A number from -most to most, said as a person writes it.
-CLI::Validator within(float most) {
-    return CLI::Validator(
-        [most](const std::string &text) {
-            const double number = std::strtod(text.c_str(), nullptr);
-            if (std::fabs(number) <= static_cast<double>(most)) {
-                return std::string();
-            }
-            return "expected a number from -" + shortest_text(most) + " to " + shortest_text(most) +
-                   ", got " + text;
-        },
-        "", "within");
 }
 
 CLI::Validator not_empty() {
@@ -356,15 +346,13 @@ void add_drift(CLI::App &app, Options &options, Action &action) {
                      "Gain error in percent, -100 to 100: the output times (1 + PCT / 100)")
         ->type_name("PCT")
         ->required()
-        ->transform(decimal_number())
-        ->check(within(kMostDriftGain));
+        ->check(decimal_within(kMostDriftGain));
     drift
         ->add_option("--offset", options.drift_offset,
                      "Offset in the output's unit, -100 to 100, added after the gain")
         ->type_name("VALUE")
         ->required()
-        ->transform(decimal_number())
-        ->check(within(kMostDriftOffset));
+        ->check(decimal_within(kMostDriftOffset));
     drift->callback([&] {
         action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
             const Drift wanted{options.drift_gain, options.drift_offset};
@@ -394,12 +382,9 @@ void add_meter(CLI::App &app, Options &options, Action &action) {
     meter->callback([&] {
         action = [&](const StateFile &file, std::ostream &out, std::ostream &err) {
             with_arguments_checked(options, err, [&] {
-                const Backplane backplane = file.load();
-                const MeterReading reading = read_meter(backplane, options.slot, options.channel);
-                const Channel &channel =
-                    *channel_of(*analog_module(backplane, options.slot), options.channel);
+                const MeterReading reading = read_meter(file.load(), options.slot, options.channel);
                 out << formatted("%.*f %s\n", reading.decimals, reading.value,
-                                 range_unit(channel.range).c_str());
+                                 range_unit(reading.range).c_str());
             });
         };
     });

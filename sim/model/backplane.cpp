@@ -330,13 +330,13 @@ MeterReading meter_reading(const Channel &channel) {
                          static_cast<double>(channel.drift.offset);
     // Rounded half away from zero on the lowest range that holds it; the
     // highest holds whatever a possible drift makes of an output.
-    std::size_t range = 0;
-    long long counts = std::llround(exact * kCountsPerUnit[range]);
-    while (range + 1 < std::size(kCountsPerUnit) && std::llabs(counts) > kMostCounts) {
-        counts = std::llround(exact * kCountsPerUnit[++range]);
+    std::size_t meter_range = 0;
+    long long counts = std::llround(exact * kCountsPerUnit[meter_range]);
+    while (meter_range + 1 < std::size(kCountsPerUnit) && std::llabs(counts) > kMostCounts) {
+        counts = std::llround(exact * kCountsPerUnit[++meter_range]);
     }
-    return MeterReading{static_cast<double>(counts) / kCountsPerUnit[range],
-                        kMostDecimals - static_cast<int>(range)};
+    return MeterReading{static_cast<double>(counts) / kCountsPerUnit[meter_range],
+                        kMostDecimals - static_cast<int>(meter_range), channel.range};
 }
 
 Module factory_module(ModuleKind kind, std::int16_t firmware) {

@@ -54,6 +54,7 @@ struct Channel {
 struct MeterReading {
     double value = 0;
     int decimals = 0;
+    std::int16_t range = 0; // the channel's, whose unit the reading is in
 };
 
 struct Module {
